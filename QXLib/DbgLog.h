@@ -1,0 +1,19 @@
+// The diagnostic log: printf-style lines to the debugger output, and while RDMode is on
+// also appended to "DbgMsg.txt" under the named lock "DBGAcess".
+#pragma once
+
+#include <cstddef>
+
+namespace qx {
+
+constexpr std::size_t kDbgBufferSize = 1024;
+
+// Diagnostic log switch. Off at start; the main window's hot spot turns it on.
+extern bool RDMode;
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void DbgPrintf(const char* format, ...);
+
+}  // namespace qx

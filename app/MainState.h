@@ -1,0 +1,61 @@
+// What the main window holds for the life of the process, kept free of the toolkit so
+// the procedures and their tests can use it without widgets.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/UserSeam.h"
+
+namespace qx {
+
+constexpr const char* kControllerModel = "t74";
+constexpr const char* kVersionText = "A.1.19(RC2)";
+constexpr int32_t kPackageModeThreshold = 0x300000;  // 3,145,728 bytes
+
+struct MainState {
+    int32_t PackageMode = 0;
+    int32_t ExeFileSize = 0;
+    std::array<uint8_t, 512> PackageHeader{};
+    std::string ExePath;           // full path of the executable
+    std::string IniPath;
+    std::string customTitle;       // "CustomTitle"; empty in package mode
+    int32_t customBkImage = 0;     // "CustomBKImage"
+    int32_t enFilterBinFile = 0;   // "EnFilterBinFile"
+    std::string firmwareVer;       // "FirmwareVer" (file mode)
+
+    std::string caption;           // window caption
+    std::string appTitle;          // application title (task bar, simple message boxes)
+    bool FirstShow = true;
+
+    // Hidden drop-down list: one entry per accepted drive of the last scan.
+    std::vector<std::string> DeviceList;
+    int deviceListSelected = -1;
+
+    int32_t CheckedCount = 0;
+    int32_t CheckedIndex = -1;
+
+    // OpenDialog1's settings survive between updates.
+    std::string openDialogInitialDir;
+
+    // True while an action runs; closing the main window is refused meanwhile.
+    bool actionRunning = false;
+};
+
+// Creation of the main window, toolkit-free part: caption and application title, RDMode
+// off, IniPath, ExeFileSize, PackageMode, configuration load in file mode, custom title.
+// Returns an empty text on success, otherwise the error text that ends the program
+// ("Unable to write to %s").
+std::string CreateMainState(MainState& state, UserSeam& user);
+
+// The common steps of the action buttons.
+void LockButtons(MainState& state, UserSeam& user);
+void UnlockButtons(MainState& state, UserSeam& user);
+int CountCheckedRows(MainState& state, UserSeam& user);
+void SetRowStatus(UserSeam& user, int row, const std::string& text);
+
+// Scan work of FormShow: the scan, then the action buttons.
+void ScanWork(MainState& state, UserSeam& user);
+}  // namespace qx

@@ -1,0 +1,145 @@
+// The platform seam: every facility of the operating system that the utility calls on.
+//
+// The core never calls an operating-system function directly; it asks the Platform that
+// is installed for the process. Three back-ends provide one: Windows (the real Win32
+// calls), Linux (SG_IO, sysfs, logind) and the simulated bench (tests, benchmarks, demo).
+// Results are plain values; nothing here throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qx {
+
+// ---------------------------------------------------------------------------------------
+// Time. Every tick count, sleep and responsive pause goes through the clock, so tests and
+// benchmarks run on a virtual clock where a sleep advances time at once.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Milliseconds since an arbitrary start; wraps like GetTickCount.
+    virtual uint32_t tickCount() = 0;
+    virtual void sleep(uint32_t ms) = 0;
+};
+
+// A clock that only moves when told to. Sleep advances it at once.
+class VirtualClock final : public Clock {
+public:
+    uint32_t tickCount() override { return static_cast<uint32_t>(nowMs_); }
+    void sleep(uint32_t ms) override { nowMs_ += ms; }
+    void advance(uint64_t ms) { nowMs_ += ms; }
+    uint64_t now() const { return nowMs_; }
+
+private:
+    uint64_t nowMs_ = 1000;
+};
+
+// ---------------------------------------------------------------------------------------
+// Device I/O, shaped like CreateFileA / DeviceIoControl / CloseHandle. Request buffers are
+// the Windows structures in the native layout of the build (see DeviceIoctl.h).
+using DeviceHandle = intptr_t;
+constexpr DeviceHandle kInvalidDevice = -1;
+
+enum DeviceAccess : uint32_t {
+    AccessNone = 0,
+    AccessRead = 0x80000000u,   // GENERIC_READ
+    AccessWrite = 0x40000000u,  // GENERIC_WRITE
+};
+enum DeviceShare : uint32_t {
+    ShareNone = 0,
+    ShareRead = 1,   // FILE_SHARE_READ
+    ShareWrite = 2,  // FILE_SHARE_WRITE
+};
+
+class DeviceIo {
+public:
+    virtual ~DeviceIo() = default;
+    // Opens an existing device or volume. kInvalidDevice on failure; lastError() tells why.
+    virtual DeviceHandle open(const char* path, uint32_t access, uint32_t share) = 0;
+    virtual void close(DeviceHandle h) = 0;
+    // One control call. `code` is the Windows control code (IOCTL_ATA_PASS_THROUGH, ...).
+    // Returns true when the call succeeded; lastError() is 0 after a success.
+    virtual bool control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
+                         uint32_t outLen, uint32_t* bytesReturned) = 0;
+    // The calling thread's last system error code, as GetLastError.
+    virtual uint32_t lastError() = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// Disk enumeration, drive letters, operating-system version, device-tree rescan.
+struct OsVersion {
+    bool extendedOk = false;  // the extended record (156 bytes) could be read
+    bool basicOk = false;     // the basic record (148 bytes) could be read
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint16_t servicePackMajor = 0;  // only meaningful with the extended record
+};
+
+class SystemInfoSource {
+public:
+    virtual ~SystemInfoSource() = default;
+    // Device interface paths of all present disks, in the order the system lists them.
+    // An empty optional means the enumeration itself could not be started.
+    virtual std::optional<std::vector<std::string>> diskInterfaces() = 0;
+    // Bit mask of existing drive letters, bit 0 = "A" (GetLogicalDrives).
+    virtual uint32_t logicalDrives() = 0;
+    // The Windows directory (GetWindowsDirectoryA); empty when it cannot be read.
+    virtual std::string windowsDirectory() = 0;
+    virtual OsVersion osVersion() = 0;
+    // Asks for a re-enumeration of the device tree. 0 on success, otherwise the failing
+    // step: 1 locate root failed, 2 re-enumerate failed; `code` receives the error code.
+    virtual int rescan(uint32_t* code) = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// Kernel services used at start-up and by the diagnostic log.
+class NamedLock {
+public:
+    virtual ~NamedLock() = default;
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+};
+
+class Kernel {
+public:
+    virtual ~Kernel() = default;
+    // Full path of the running executable (GetModuleFileNameA); empty when unknown.
+    virtual std::string executablePath() = 0;
+    // Creates the single-instance object of this name. Returns false when another
+    // process already holds it (the caller then ends silently). Held until process end.
+    virtual bool acquireSingleInstance(const char* name) = 0;
+    // The debugger output sink (OutputDebugStringA).
+    virtual void debugOutput(const char* text) = 0;
+    // Opens or creates the named inter-process lock; never null.
+    virtual std::unique_ptr<NamedLock> openNamedLock(const char* name) = 0;
+    // Profile functions with the semantics of GetPrivateProfileStringW /
+    // WritePrivateProfileStringW / GetPrivateProfileIntW. Texts are UTF-8 in and out.
+    virtual std::string profileString(const std::string& section, const std::string& key,
+                                      const std::string& def, const std::string& path) = 0;
+    virtual int32_t profileInt(const std::string& section, const std::string& key, int32_t def,
+                               const std::string& path) = 0;
+    virtual bool writeProfileString(const std::string& section, const std::string& key,
+                                    const std::string& value, const std::string& path) = 0;
+    // Powers the computer off: 1 when the request was issued, 0 when the right to shut
+    // down could not be obtained. Failures are silent.
+    virtual int shutDownComputer() = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// The installed platform. Back-ends own their parts; the core only borrows them.
+struct Platform {
+    Clock* clock = nullptr;
+    DeviceIo* devices = nullptr;
+    SystemInfoSource* system = nullptr;
+    Kernel* kernel = nullptr;
+};
+
+// The platform of the process. Installed once at start-up (or per test).
+Platform& platform();
+void installPlatform(const Platform& p);
+
+}  // namespace qx

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test: the native build (core,
+# utility, GUI tests, benchmarks built), the size check of the utility, and the mingw-w64
+# cross build of the core whose tests run under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== native build"
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+
+echo "== size of the utility"
+bash scripts/check-size.sh build/default/qxupdater
+
+echo "== mingw-w64 cross build"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j "$jobs" --target qxcore_tests
+
+echo "== Windows tests under Wine"
+bash scripts/run-wine-tests.sh build/mingw/qxcore_tests.exe
+
+echo "== native tests"
+ctest --preset default -j "$jobs"
