@@ -1,0 +1,134 @@
+// Formatting of trace lines (see SimTrace.h and docs/trace.md).
+#include "platform/sim/SimTrace.h"
+
+#include <cstdio>
+
+#include "platform/DeviceIoctl.h"
+
+namespace qx::sim {
+
+namespace {
+
+class Json {
+public:
+    Json() { text_ = "{"; }
+    Json& num(const char* key, uint64_t v) {
+        sep(key);
+        text_ += std::to_string(v);
+        return *this;
+    }
+    Json& boolean(const char* key, bool v) {
+        sep(key);
+        text_ += v ? "true" : "false";
+        return *this;
+    }
+    Json& str(const char* key, const std::string& v) {
+        sep(key);
+        quote(v);
+        return *this;
+    }
+    Json& hex(const char* key, const uint8_t* p, size_t n) {
+        static const char* d = "0123456789abcdef";
+        std::string s;
+        s.reserve(2 * n);
+        for (size_t i = 0; i < n; ++i) {
+            s.push_back(d[p[i] >> 4]);
+            s.push_back(d[p[i] & 15]);
+        }
+        return str(key, s);
+    }
+    Json& object(const char* key, const Json& inner) {
+        sep(key);
+        text_ += inner.done();
+        return *this;
+    }
+    std::string done() const { return text_ + "}"; }
+
+private:
+    void sep(const char* key) {
+        if (text_.size() > 1) text_ += ",";
+        quote(key);
+        text_ += ":";
+    }
+    // Bytes outside printable ASCII are escaped as \u00XX, so every line is valid JSON
+    // (and plain ASCII) whatever a path holds.
+    void quote(const std::string& s) {
+        text_ += '"';
+        for (unsigned char ch : s) {
+            if (ch == '"' || ch == '\\') {
+                text_ += '\\';
+                text_ += static_cast<char>(ch);
+            } else if (ch < 0x20 || ch >= 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+                text_ += buf;
+            } else {
+                text_ += static_cast<char>(ch);
+            }
+        }
+        text_ += '"';
+    }
+    std::string text_;
+};
+
+}  // namespace
+
+const char* controlName(uint32_t code) {
+    switch (code) {
+        case kIoctlAtaPassThrough: return "IOCTL_ATA_PASS_THROUGH";
+        case kIoctlScsiPassThroughDirect: return "IOCTL_SCSI_PASS_THROUGH_DIRECT";
+        case kSmartRcvDriveData: return "SMART_RCV_DRIVE_DATA";
+        case kIoctlStorageGetDeviceNumber: return "IOCTL_STORAGE_GET_DEVICE_NUMBER";
+        default: return "UNKNOWN";
+    }
+}
+
+std::string formatTraceLine(const SimCall& c) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%05x", c.control);
+    Json j;
+    j.num("time", c.time).num("elapsedMs", c.elapsedMs).str("path", c.path);
+    j.str("control", controlName(c.control)).str("code", code);
+    if (c.kind == "ata") {
+        Json r;
+        r.num("Length", c.headerLength).num("AtaFlags", c.ataFlags);
+        r.num("DataTransferLength", c.length).num("TimeOutValue", c.timeout);
+        r.num("DataBufferOffset", c.dataBufferOffset);
+        j.object("request", r);
+    } else if (c.kind == "scsi") {
+        Json r;
+        r.num("Length", c.headerLength).num("TargetId", c.targetId).num("CdbLength", c.cdbLength);
+        r.num("SenseInfoLength", c.senseInfoLength).num("SenseInfoOffset", c.senseInfoOffset);
+        r.num("DataIn", c.dataIn).num("DataTransferLength", c.length);
+        r.num("TimeOutValue", c.timeout);
+        j.object("request", r);
+        j.hex("cdb", c.cdb.data(), c.cdbLength <= 16 ? c.cdbLength : 16);
+    } else if (c.kind == "smart") {
+        Json r;
+        r.num("cBufferSize", c.headerLength).num("bDriveNumber", c.driveNumber);
+        j.object("request", r);
+    }
+    if (c.hasTaskFile) {
+        j.hex("taskFileIn", c.taskFileIn.data(), 8);
+        if (c.result) j.hex("taskFileOut", c.taskFileOut.data(), 8);
+    }
+    j.str("direction", c.direction.empty() ? std::string("none") : c.direction);
+    j.num("length", c.length).num("timeout", c.timeout);
+    j.boolean("result", c.result).num("lastError", c.lastError);
+    if (c.result) {
+        j.num("transferred", c.transferred);
+        if (c.kind == "scsi") {
+            j.num("scsiStatus", c.scsiStatus);
+            j.hex("sense", c.sense.data(), c.sense.size());
+        } else if (c.kind == "smart") {
+            j.num("driverError", c.driverError);
+        } else if (c.kind == "devnum") {
+            j.num("deviceType", c.deviceNumber[0]).num("deviceNumber", c.deviceNumber[1]);
+            j.num("partitionNumber", c.deviceNumber[2]);
+        }
+    }
+    if (!c.dataSha256.empty()) j.str("dataSha256", c.dataSha256);
+    return j.done();
+}
+
+}  // namespace qx::sim
