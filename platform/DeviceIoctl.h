@@ -97,7 +97,7 @@ struct DriverStatus {
 
 struct SendCmdOutParams {
     uint32_t cBufferSize;
-    DriverStatus DriverStatus;
+    ::qx::DriverStatus DriverStatus;  // qualified: the member shares the type's name
     uint8_t bBuffer[1];
 };
 #pragma pack(pop)
