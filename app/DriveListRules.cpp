@@ -1,0 +1,44 @@
+// Single-check rule, click recount and cell colouring of the drive list.
+#include "app/DriveListRules.h"
+
+namespace qx {
+
+void ListView1ItemChecked(MainState& state, CheckBoxes& boxes) {
+    if (state.CheckedCount == 0) {
+        for (int i = 0; i < boxes.count(); ++i) {
+            if (boxes.checked(i)) {
+                ++state.CheckedCount;
+                state.CheckedIndex = i;
+            }
+        }
+    } else if (state.CheckedCount == 1) {
+        // The remembered row may belong to a list that a scan has rebuilt since: only a
+        // row that exists now is unchecked. Unchecking it reports a change that runs this
+        // handler again, inside this run; that run finds the same state and changes nothing.
+        if (state.CheckedIndex >= 0 && state.CheckedIndex < boxes.count())
+            boxes.setChecked(state.CheckedIndex, false);
+        for (int i = 0; i < boxes.count(); ++i)
+            if (boxes.checked(i)) state.CheckedIndex = i;
+    }
+    // Two or more: left alone.
+}
+
+void ListView1Click(MainState& state, CheckBoxes& boxes) {
+    state.CheckedCount = 0;
+    state.CheckedIndex = -1;
+    for (int i = 0; i < boxes.count(); ++i) {
+        if (boxes.checked(i)) {
+            ++state.CheckedCount;
+            state.CheckedIndex = i;
+        }
+    }
+}
+
+CellStyle SubItemStyle(std::string_view text) {
+    if (text.find("Fail") != std::string_view::npos) return {255, 0, 0, true};
+    if (text.find("Pass") != std::string_view::npos) return {0, 0, 255, true};
+    if (text.find("No update needed") != std::string_view::npos) return {0, 128, 0, true};
+    return {0, 0, 0, false};
+}
+
+}  // namespace qx

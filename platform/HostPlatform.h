@@ -1,0 +1,56 @@
+// Chooses the platform back-end of the running utility from the environment and keeps it
+// alive for the process.
+//
+//   QXUPDATER_DEVICES unset or empty  the real back-end of the build (Windows or Linux)
+//   QXUPDATER_DEVICES=sim             the built-in demo bench
+//   QXUPDATER_DEVICES=sim:PATH        the bench described by the file PATH
+//   QXUPDATER_TRACE=PATH              with a bench: one JSON line per control call to PATH
+//
+// A bench runs on the real clock and forwards the single instance, the executable path, the
+// profile files, the named locks and the debugger output to the real kernel; its power-off
+// is only recorded. The command line is never read.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace qx {
+
+namespace sim {
+class SimBench;
+}
+
+class HostPlatform {
+public:
+    ~HostPlatform();
+    HostPlatform(const HostPlatform&) = delete;
+    HostPlatform& operator=(const HostPlatform&) = delete;
+
+    // Builds the back-end for these setting values (null pointers count as unset). Null
+    // with `error` set when the devices value is neither empty, "sim" nor "sim:PATH" or
+    // the bench file cannot be used.
+    static std::unique_ptr<HostPlatform> select(const char* devices, const char* trace,
+                                                std::string& error);
+    // The same with QXUPDATER_DEVICES and QXUPDATER_TRACE of the environment.
+    static std::unique_ptr<HostPlatform> fromEnvironment(std::string& error);
+
+    // Makes this the process's platform (installPlatform). The object must outlive its use.
+    void install() const;
+
+    const Platform& parts() const;
+    // The bench, or null on the real back-end.
+    sim::SimBench* bench() const;
+    bool simulated() const { return bench() != nullptr; }
+    // The real kernel of the build, also under a bench (it serves the single instance and
+    // the profile files there). On Linux it is a LinuxKernel (power-off handler).
+    Kernel* hostKernel() const;
+
+private:
+    HostPlatform();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qx
