@@ -9,12 +9,16 @@
 // The previous platform is installed again when the fixture goes out of scope.
 #pragma once
 
+#include <array>
 #include <memory>
+#include <vector>
 #include <string>
+#include <string_view>
 
 #include "QXLib/Transport.h"
 #include "platform/Platform.h"
 #include "platform/sim/SimBench.h"
+#include "platform/sim/SimDrive.h"
 
 namespace qx::test {
 
@@ -58,5 +62,42 @@ sim::SimDiskSpec makerSataDisk(int n);                        // IDE path, maker
 sim::SimDiskSpec usbBridgeDisk(int n, const char* code);      // USB enclosure, maker drive
 sim::SimDiskSpec foreignSsdDisk(int n);                       // another maker's SSD
 sim::SimDiskSpec hardDisk(int n);                             // rotating disk
+
+// A firmware image of `length` bytes (at least 834) prepared for `drive`: random-looking
+// code bytes from `seed`, the IdentifyTemplate with the drive's serial number, model and
+// world wide name and the given revision, the BuildInfo text, the 0xA5 marker at length-2
+// and a valid checksum at length-1. The vector is padded with `pad` to whole blocks.
+std::vector<uint8_t> makeImageFor(const sim::SimDriveSpec& drive, size_t length,
+                                  const std::string& revision, std::string_view buildInfo,
+                                  uint8_t pad = 0, uint32_t seed = 1);
+// Recomputes the checksum byte of an image of `length` bytes.
+void sealImage(std::vector<uint8_t>& image, size_t length);
+
+// Raw control calls through the installed platform's DeviceIo, for tests of the bench
+// itself (the utility's own requests come from QXLib/Transport).
+struct RawResult {
+    bool opened = false;
+    bool ok = false;                  // the control call's result
+    uint32_t lastError = 0;
+    std::array<uint8_t, 8> taskFile{};  // ATA: CurrentTaskFile returned
+    uint8_t scsiStatus = 0;
+    std::vector<uint8_t> sense;       // SCSI: the sense bytes returned
+    uint32_t transferred = 0;         // SCSI: DataTransferLength returned
+};
+// IOCTL_ATA_PASS_THROUGH with the header and data area in one buffer.
+RawResult rawAta(const char* path, const std::array<uint8_t, 8>& taskFile, sim::DataDir dir,
+                 uint8_t* data, uint32_t length, uint32_t timeoutSeconds = 10);
+// IOCTL_SCSI_PASS_THROUGH_DIRECT with a 32-byte sense buffer.
+RawResult rawScsi(const char* path, const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
+                  uint8_t* data, uint32_t length, uint32_t timeoutSeconds = 10);
+// An ATA command as an ATA PASS-THROUGH(12) CDB (protocol by direction: 3, 4 or 5).
+RawResult rawSat(const char* path, const std::array<uint8_t, 8>& taskFile, sim::DataDir dir,
+                 uint8_t* data, uint32_t length);
+
+// Registers in IDEREGS order: features, count, lba low, mid, high, device, command.
+inline std::array<uint8_t, 8> regs(uint8_t command, uint8_t features = 0, uint8_t count = 0,
+                                   uint8_t lbaLow = 0, uint8_t lbaMid = 0, uint8_t lbaHigh = 0) {
+    return {features, count, lbaLow, lbaMid, lbaHigh, 0xE0, command, 0};
+}
 
 }  // namespace qx::test
