@@ -429,8 +429,10 @@ private:
             if ((f.kind == FaultKind::OpenFails) != (f.key == "open")) {
                 return fail(n, "open-fails goes with the key open, and only there");
             }
-            if (hasArg && (!parseNumber(arg, 0xFFFFFFFF, x) || x == 0)) return fail(n, "error code must be a nonzero number");
-            f.lastError = static_cast<uint32_t>(x);
+            if (hasArg) {
+                if (!parseNumber(arg, 0xFFFFFFFF, x) || x == 0) return fail(n, "error code must be a nonzero number");
+                f.lastError = static_cast<uint32_t>(x);
+            }
         } else if (kind == "ata-error") {
             f.kind = FaultKind::AtaError;
             if (hasArg) {
