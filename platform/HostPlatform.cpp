@@ -110,4 +110,12 @@ Kernel* HostPlatform::hostKernel() const {
 #endif
 }
 
+void HostPlatform::setPowerOffHandler(std::function<int()> handler) {
+#if defined(QX_HAVE_REAL_BACKEND) && !defined(_WIN32)
+    impl_->kernel.setShutdownHandler(std::move(handler));
+#else
+    (void)handler;
+#endif
+}
+
 }  // namespace qx

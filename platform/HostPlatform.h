@@ -11,6 +11,7 @@
 // is only recorded. The command line is never read.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,10 @@ public:
     // The real kernel of the build, also under a bench (it serves the single instance and
     // the profile files there). On Linux it is a LinuxKernel (power-off handler).
     Kernel* hostKernel() const;
+    // How the real kernel powers the computer off where the core cannot do it itself (on
+    // Linux: a request to the service manager, made by the desktop utility). Returns 1 when
+    // the request was issued. Under a bench the power-off stays only recorded.
+    void setPowerOffHandler(std::function<int()> handler);
 
 private:
     HostPlatform();

@@ -1,0 +1,578 @@
+// The main window: layout, first-show work, the drive list's handlers, the buttons, and the
+// user seam through which the procedures ask and tell the user.
+#include "app/MainForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTextCursor>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "QXLib/DbgLog.h"
+#include "app/JpegPicture.h"
+#include "devices/Discovery.h"
+#include "devices/Scan.h"
+#include "platform/Platform.h"
+#include "smart/InformationForm.h"
+#include "smart/SmartReport.h"
+#include "update/Package.h"
+#include "update/SecureErase.h"
+#include "update/ShutDownForm.h"
+#include "update/Update.h"
+
+// The icon lives in a resource compiled into a static library: it has to be pulled in by
+// name, from the global namespace.
+static void initQxResources() { Q_INIT_RESOURCE(qxupdater); }
+
+namespace qx {
+
+namespace {
+
+constexpr int kStatusColumn = 5;
+
+QFont pixelFont(const char* family, int pixels, QFont::StyleHint hint) {
+    QFont font(QString::fromLatin1(family));
+    font.setPixelSize(pixels);
+    font.setStyleHint(hint);
+    return font;
+}
+
+QMessageBox::Icon toQtIcon(BoxIcon icon) {
+    switch (icon) {
+        case BoxIcon::Warning: return QMessageBox::Warning;
+        case BoxIcon::Error: return QMessageBox::Critical;
+        case BoxIcon::Information: return QMessageBox::Information;
+        case BoxIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString fromText(const std::string& text) { return QString::fromStdString(text); }
+
+// Texts of the package header are 8-bit characters of the maker's tool.
+std::string headerText(const std::string& bytes) { return QString::fromLatin1(bytes).toStdString(); }
+
+// Colours each sub-item cell by its text; the row caption keeps the list's own font.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void optionFor(QStyleOptionViewItem* option, const QModelIndex& index) const {
+        initStyleOption(option, index);
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() == 0) return;
+        const QVariant text = index.data(Qt::DisplayRole);
+        if (!text.isValid()) return;  // the row has no such sub-item (yet)
+        const CellStyle style = SubItemStyle(text.toString().toStdString());
+        option->palette.setColor(QPalette::Text, QColor(style.red, style.green, style.blue));
+        option->font.setBold(style.bold);
+    }
+};
+
+}  // namespace
+
+void ShowErrorBox(const QString& appTitle, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, appTitle, text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString QtFileFilter(const std::string& filter) {
+    const QStringList parts = fromText(filter).split(QLatin1Char('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.trimmed());
+    }
+    if (out.isEmpty() && !filter.empty()) out << fromText(filter);
+    return out.join(QStringLiteral(";;"));
+}
+
+// ---------------------------------------------------------------------------------------
+DriveListView::DriveListView(QWidget* parent) : QTableWidget(parent) {
+    setItemDelegate(new CellDelegate(this));
+    connect(this, &QTableWidget::itemChanged, this,
+            [this](QTableWidgetItem* item) { itemChangedSlot(item); });
+}
+
+QRect DriveListView::checkBoxRect(int row) const {
+    QTableWidgetItem* caption = item(row, 0);
+    if (!caption) return {};
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(caption);
+    static_cast<CellDelegate*>(itemDelegate())->optionFor(&option, indexFromItem(caption));
+    return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
+}
+
+void DriveListView::appendRow(const DriveRow& row) {
+    adding_ = true;
+    const int r = rowCount();
+    insertRow(r);
+    auto cell = [](const std::string& text) {
+        auto* item = new QTableWidgetItem(fromText(text));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        return item;
+    };
+    QTableWidgetItem* caption = cell(row.caption);
+    caption->setFlags(caption->flags() | Qt::ItemIsUserCheckable);
+    caption->setCheckState(Qt::Unchecked);
+    setItem(r, 0, caption);
+    setItem(r, 1, cell(row.model));
+    setItem(r, 2, cell(row.serial));
+    setItem(r, 3, cell(row.firmware));
+    setItem(r, 4, cell(row.capacity));
+    known_.resize(static_cast<size_t>(rowCount()), false);
+    known_[static_cast<size_t>(r)] = false;
+    adding_ = false;
+}
+
+void DriveListView::removeAllRows() {
+    adding_ = true;
+    setRowCount(0);
+    known_.clear();
+    adding_ = false;
+}
+
+void DriveListView::itemChangedSlot(QTableWidgetItem* changed) {
+    if (adding_ || changed == nullptr || changed->column() != 0) return;
+    const int row = changed->row();
+    if (row < 0) return;
+    if (known_.size() <= static_cast<size_t>(row)) known_.resize(static_cast<size_t>(row) + 1, false);
+    const bool now = changed->checkState() == Qt::Checked;
+    if (known_[static_cast<size_t>(row)] == now) return;  // a change of text, not of the box
+    known_[static_cast<size_t>(row)] = now;
+    if (onItemChecked) onItemChecked(row);
+}
+
+// The space bar toggles the box of the focused row, whichever cell has the focus.
+void DriveListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        QTableWidgetItem* caption = item(currentRow(), 0);
+        if (caption) {
+            caption->setCheckState(caption->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            event->accept();
+            return;
+        }
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+// The box changes inside the base handler; the click is reported after it.
+void DriveListView::mouseReleaseEvent(QMouseEvent* event) {
+    QTableWidget::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && onClick) onClick();
+}
+
+HotSpot::HotSpot(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::NoFocus); }
+
+void HotSpot::mousePressEvent(QMouseEvent* event) {
+    if (onPress) onPress(event->modifiers());
+    event->accept();
+}
+
+}  // namespace qx
+
+// ---------------------------------------------------------------------------------------
+using qx::BoxIcon;
+
+class TMainForm::Boxes : public qx::CheckBoxes {
+public:
+    explicit Boxes(qx::DriveListView* list) : list_(list) {}
+    int count() override { return list_->rowCount(); }
+    bool checked(int row) override {
+        QTableWidgetItem* caption = list_->item(row, 0);
+        return caption && caption->checkState() == Qt::Checked;
+    }
+    void setChecked(int row, bool on) override {
+        if (QTableWidgetItem* caption = list_->item(row, 0))
+            caption->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+
+private:
+    qx::DriveListView* list_;
+};
+
+TMainForm::TMainForm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    initQxResources();
+    buildLayout();
+    const std::string error = qx::CreateMainState(state_, *this);
+    if (!error.empty()) throw std::runtime_error(error);
+    appTitle_ = qx::fromText(state_.appTitle);
+    setWindowTitle(qx::fromText(state_.caption));
+    centreOnScreen();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::buildLayout() {
+    using qx::pixelFont;
+    setFont(pixelFont("MS Sans Serif", 11, QFont::SansSerif));
+    setFixedSize(800, 600);
+
+    // Created first, so drawn behind everything else.
+    Image2 = new QLabel(this);
+    Image2->setGeometry(0, 0, 801, 601);
+    Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image2->setFocusPolicy(Qt::NoFocus);
+    Image2->hide();
+
+    // Under the buttons: a press where a button lies goes to the button.
+    Shape1 = new qx::HotSpot(this);
+    Shape1->setGeometry(2, 529, 15, 15);
+    Shape1->onPress = [this](Qt::KeyboardModifiers modifiers) { SpecialTipShapeMouseDown(modifiers); };
+
+    DeviceList = new QComboBox(this);
+    DeviceList->setGeometry(8, 408, 441, 21);
+    DeviceList->setFocusPolicy(Qt::NoFocus);
+    DeviceList->hide();
+
+    ListView1 = new qx::DriveListView(this);
+    ListView1->setGeometry(0, 117, 802, 218);
+    ListView1->setFont(pixelFont("Courier New", 11, QFont::TypeWriter));
+    ListView1->setColumnCount(6);
+    ListView1->setHorizontalHeaderLabels({QStringLiteral("Disk"), QStringLiteral("Model"),
+                                          QStringLiteral("Serial No."), QStringLiteral("FW Rev."),
+                                          QStringLiteral("Capacity(GB)"), QStringLiteral("Status")});
+    const int widths[] = {43, 270, 160, 90, 105, 130};
+    for (int c = 0; c < 6; ++c) ListView1->setColumnWidth(c, widths[c]);
+    QHeaderView* header = ListView1->horizontalHeader();
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setMinimumSectionSize(8);
+    ListView1->verticalHeader()->hide();
+    ListView1->verticalHeader()->setDefaultSectionSize(QFontMetrics(ListView1->font()).height() + 5);
+    ListView1->setShowGrid(true);
+    ListView1->setSortingEnabled(false);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setTabKeyNavigation(false);
+    ListView1->setWordWrap(false);
+    ListView1->setCornerButtonEnabled(false);
+    ListView1->onItemChecked = [this](int) { ListView1ItemChecked(); };
+    ListView1->onClick = [this] { ListView1Click(); };
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setGeometry(2, 342, 794, 147);
+    Memo1->setFont(pixelFont("Courier New", 12, QFont::TypeWriter));
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setTabChangesFocus(true);
+
+    const QFont buttonFont = pixelFont("MS Sans Serif", 13, QFont::SansSerif);
+    auto button = [&](const char* caption, int left, int width, bool enabled) {
+        auto* b = new QPushButton(QString::fromLatin1(caption), this);
+        b->setGeometry(left, 528, width, 20);
+        b->setFont(buttonFont);
+        b->setAutoDefault(false);
+        b->setEnabled(enabled);
+        return b;
+    };
+    SecureEraseBtn = button("Secure Erase", 8, 111, false);
+    SmartInfoBtn = button("Smart Info", 125, 111, false);
+    ScanBn = button("Scan for Drives", 463, 100, true);
+    DownloadCodeBtn = button("Update Firmware", 572, 111, false);
+    CloseBn = button("Exit", 692, 100, true);
+    connect(SecureEraseBtn, &QPushButton::clicked, this, [this] { SecureEraseBtnClick(); });
+    connect(SmartInfoBtn, &QPushButton::clicked, this, [this] { SmartInfoBtnClick(); });
+    connect(ScanBn, &QPushButton::clicked, this, [this] { ScanBnClick(); });
+    connect(DownloadCodeBtn, &QPushButton::clicked, this, [this] { DownloadCodeBtnClick(); });
+    connect(CloseBn, &QPushButton::clicked, this, [this] { CloseBnClick(); });
+
+    QWidget::setTabOrder(ListView1, ScanBn);
+    QWidget::setTabOrder(ScanBn, DownloadCodeBtn);
+    QWidget::setTabOrder(DownloadCodeBtn, CloseBn);
+    QWidget::setTabOrder(CloseBn, Memo1);
+    QWidget::setTabOrder(Memo1, SecureEraseBtn);
+    QWidget::setTabOrder(SecureEraseBtn, SmartInfoBtn);
+    ListView1->setFocus();
+}
+
+void TMainForm::setModalForms(TShutDownForm* shutDown, TInformationForm* information) {
+    shutDownForm_ = shutDown;
+    informationForm_ = information;
+}
+
+void TMainForm::setCaption(const std::string& caption) {
+    state_.caption = caption;
+    setWindowTitle(qx::fromText(caption));
+}
+
+void TMainForm::centreOnScreen() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void TMainForm::guarded(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        qx::ShowErrorBox(appTitle_, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        qx::ShowErrorBox(appTitle_, QString());
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Showing, scanning, closing.
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Shown by the program (not restored by the window manager): the window's show work.
+    if (!event->spontaneous()) FormShow();
+}
+
+bool TMainForm::firstShowWork() {
+    setWindowIcon(QIcon(QStringLiteral(":/ICON_DEFAULT")));
+    if (state_.PackageMode) {
+        const qx::PackageStartup startup = qx::ReadPackageStartup(state_.ExePath);
+        state_.PackageHeader = startup.header;
+        const bool pictureFlag = qx::HeaderPictureFlag(state_.PackageHeader);
+        if (startup.opened) {
+            setCaption(qx::headerText(qx::HeaderProductName(state_.PackageHeader)) + " " +
+                       qx::kVersionText + " [" +
+                       qx::headerText(qx::HeaderVersionText(state_.PackageHeader)) + "]");
+            if (pictureFlag) {
+                QImage picture;
+                QString error;
+                if (!qx::DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error)) {
+                    qx::ShowErrorBox(appTitle_, error);
+                    return false;
+                }
+                Image2->setPixmap(QPixmap::fromImage(picture));
+            }
+        }
+        Image2->setVisible(pictureFlag);
+        return true;
+    }
+    const QFileInfo file(QStringLiteral("GUI_Main.jpg"));  // the current working directory
+    if (file.exists() && !file.isDir()) {
+        QImage picture;
+        QString error;
+        if (!qx::LoadJpegFile(file.filePath(), picture, error)) {
+            qx::ShowErrorBox(appTitle_, error);
+            return false;
+        }
+        Image2->setPixmap(QPixmap::fromImage(picture));
+        Image2->setGeometry(0, 0, picture.width(), picture.height());
+        setFixedSize(picture.width(), picture.height());
+        if (!isVisible()) centreOnScreen();
+        Image2->setVisible(state_.customBkImage != 0);
+    }
+    return true;
+}
+
+void TMainForm::FormShow() {
+    guarded([this] {
+        if (state_.FirstShow) {
+            // A picture that cannot be decoded stops this showing: no scan, and the
+            // first-show work is tried again at the next showing.
+            if (!firstShowWork()) return;
+            state_.FirstShow = false;
+        }
+        qx::ScanWork(state_, *this);
+        syncDeviceList();
+    });
+}
+
+void TMainForm::syncDeviceList() {
+    DeviceList->clear();
+    for (const std::string& entry : state_.DeviceList) DeviceList->addItem(qx::fromText(entry));
+    DeviceList->setCurrentIndex(state_.deviceListSelected < DeviceList->count() ? state_.deviceListSelected
+                                                                                : -1);
+}
+
+void TMainForm::ScanBnClick() {
+    guarded([this] {
+        qx::RescanDevices();
+        notice(state_.caption, "Device scan is finished", BoxIcon::None);
+    });
+    FormShow();
+}
+
+void TMainForm::CloseBnClick() { close(); }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // "Exit" is disabled while an action runs; the title bar's close button and Alt-F4 are
+    // refused the same way, so an update or erase is never cut off half-way.
+    if (state_.actionRunning) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void TMainForm::SpecialTipShapeMouseDown(Qt::KeyboardModifiers modifiers) {
+    if (!(modifiers & Qt::ControlModifier)) return;
+    qx::RDMode = true;
+    notice(state_.appTitle, "Turn on RD mode", BoxIcon::None);
+}
+
+void TMainForm::runAction(void (*procedure)(qx::MainState&, qx::UserSeam&)) {
+    if (state_.actionRunning) return;
+    state_.actionRunning = true;
+    bool failed = false;
+    guarded([&] {
+        try {
+            procedure(state_, *this);
+        } catch (...) {
+            failed = true;
+            throw;
+        }
+    });
+    state_.actionRunning = false;
+    // An action cut off by an error must not leave the window locked.
+    if (failed) qx::UnlockButtons(state_, *this);
+}
+
+void TMainForm::DownloadCodeBtnClick() { runAction(&qx::DownloadCodeBtnClick); }
+void TMainForm::SecureEraseBtnClick() { runAction(&qx::SecureEraseBtnClick); }
+void TMainForm::SmartInfoBtnClick() { runAction(&qx::SmartInfoBtnClick); }
+
+void TMainForm::ListView1ItemChecked() {
+    Boxes boxes(ListView1);
+    qx::ListView1ItemChecked(state_, boxes);
+}
+
+void TMainForm::ListView1Click() {
+    Boxes boxes(ListView1);
+    qx::ListView1Click(state_, boxes);
+}
+
+// ---------------------------------------------------------------------------------------
+// The user seam.
+
+bool TMainForm::confirm(const std::string& caption, const std::string& text, BoxIcon icon) {
+    QMessageBox box(qx::toQtIcon(icon), qx::fromText(caption), qx::fromText(text),
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void TMainForm::notice(const std::string& caption, const std::string& text, BoxIcon icon) {
+    QMessageBox box(qx::toQtIcon(icon), qx::fromText(caption), qx::fromText(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+std::string TMainForm::askText(const std::string& caption, const std::string& prompt,
+                               const std::string& def) {
+    QInputDialog dialog;
+    dialog.setWindowTitle(qx::fromText(caption));
+    dialog.setLabelText(qx::fromText(prompt));
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    dialog.setTextValue(qx::fromText(def));
+    if (dialog.exec() != QDialog::Accepted) return def;
+    return dialog.textValue().toStdString();
+}
+
+std::string TMainForm::chooseFile(const std::string& filter, const std::string& defaultExt,
+                                  std::string& initialDir) {
+    QFileDialog dialog(nullptr, QString(), qx::fromText(initialDir), qx::QtFileFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    QString suffix = qx::fromText(defaultExt);
+    if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty()) return {};
+    initialDir = QFileInfo(files.first()).absolutePath().toStdString();
+    return QDir::toNativeSeparators(files.first()).toStdString();
+}
+
+void TMainForm::appendLog(const std::string& line) {
+    // Each line ends with its line break, as the log box's lines do.
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(qx::fromText(line) + QLatin1Char('\n'));
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+}
+
+void TMainForm::clearLog() { Memo1->clear(); }
+
+int TMainForm::rowCount() { return ListView1->rowCount(); }
+
+bool TMainForm::rowChecked(int row) {
+    QTableWidgetItem* caption = ListView1->item(row, 0);
+    return caption && caption->checkState() == Qt::Checked;
+}
+
+void TMainForm::setRowStatus(int row, const std::string& text) {
+    if (row < 0 || row >= ListView1->rowCount()) return;
+    if (QTableWidgetItem* status = ListView1->item(row, qx::kStatusColumn)) {
+        status->setText(qx::fromText(text));
+        return;
+    }
+    auto* status = new QTableWidgetItem(qx::fromText(text));
+    status->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    ListView1->setItem(row, qx::kStatusColumn, status);
+}
+
+void TMainForm::clearRows() { ListView1->removeAllRows(); }
+
+void TMainForm::addRow(const qx::DriveRow& row) { ListView1->appendRow(row); }
+
+void TMainForm::enableScanAndExit(bool on) {
+    ScanBn->setEnabled(on);
+    CloseBn->setEnabled(on);
+}
+
+void TMainForm::enableActions(bool on) {
+    DownloadCodeBtn->setEnabled(on);
+    SecureEraseBtn->setEnabled(on);
+    SmartInfoBtn->setEnabled(on);
+}
+
+void TMainForm::pause(uint32_t ms) {
+    // Waits on the platform clock: on the virtual clock of tests the sleeps advance time at
+    // once, on the real clock the window keeps answering between short sleeps.
+    qx::Clock* clock = qx::platform().clock;
+    const uint32_t start = clock->tickCount();
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        const uint32_t elapsed = clock->tickCount() - start;
+        if (elapsed >= ms) break;
+        clock->sleep(std::min<uint32_t>(ms - elapsed, 10));
+    }
+}
+
+void TMainForm::showShutdownPrompt() {
+    if (shutDownForm_) shutDownForm_->exec();
+}
+
+void TMainForm::showSmartWindow() {
+    if (informationForm_) informationForm_->exec();
+}

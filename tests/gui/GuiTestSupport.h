@@ -1,0 +1,218 @@
+// Helpers for the window tests: a poller that answers the modal windows the code under
+// test opens (message boxes, input box, file dialog, the two modal forms), a simulated
+// bench installed for one test, and small builders for pictures and packages.
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QByteArray>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "platform/Platform.h"
+#include "platform/sim/SimBench.h"
+
+namespace qx::guitest {
+
+// What the poller saw of one modal window.
+struct SeenModal {
+    QString className;
+    QString title;
+    QString text;  // message boxes only
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool expected = true;  // false: no answer was scripted, the window was closed
+};
+
+// Answers modal windows as they come up, one scripted answer each, from a timer that the
+// nested modal loops keep running. A window without a scripted answer is closed and
+// recorded as unexpected, so a test never hangs on it.
+class ModalPoller {
+public:
+    using Answer = std::function<void(QWidget*)>;
+
+    ModalPoller() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+        timer_.start();
+    }
+
+    void then(Answer answer) { answers_.push_back(std::move(answer)); }
+
+    // Common answers.
+    static Answer press(QMessageBox::StandardButton which) {
+        return [which](QWidget* w) {
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                if (QAbstractButton* b = box->button(which)) {
+                    b->click();
+                    return;
+                }
+            }
+            w->close();
+        };
+    }
+    static Answer reject() {
+        return [](QWidget* w) {
+            if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+            else w->close();
+        };
+    }
+
+    std::vector<SeenModal> seen;
+    bool pending() const { return !answers_.empty(); }
+    int unexpected() const {
+        int n = 0;
+        for (const SeenModal& s : seen) n += s.expected ? 0 : 1;
+        return n;
+    }
+
+private:
+    void tick() {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || !w->isVisible()) return;
+        if (w == handled_ && handled_) return;  // still closing
+        handled_ = w;
+        SeenModal s;
+        s.className = QString::fromLatin1(w->metaObject()->className());
+        s.title = w->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            s.text = box->text();
+            s.icon = box->icon();
+        }
+        if (answers_.empty()) {
+            s.expected = false;
+            seen.push_back(s);
+            if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+            else w->close();
+            return;
+        }
+        seen.push_back(s);
+        Answer a = std::move(answers_.front());
+        answers_.pop_front();
+        a(w);
+    }
+
+    QTimer timer_;
+    std::deque<Answer> answers_;
+    QPointer<QWidget> handled_;
+};
+
+// A bench installed as the process platform for the length of a test.
+class BenchScope {
+public:
+    explicit BenchScope(std::unique_ptr<sim::SimBench> bench) : bench_(std::move(bench)) {
+        previous_ = platform();
+        installPlatform(bench_->platform());
+    }
+    ~BenchScope() { installPlatform(previous_); }
+    sim::SimBench& bench() { return *bench_; }
+
+private:
+    std::unique_ptr<sim::SimBench> bench_;
+    Platform previous_;
+};
+
+// A JPEG of the given size made with libjpeg (solid colour with a darker left half).
+inline QByteArray makeJpeg(int width, int height, QRgb colour = qRgb(200, 40, 40)) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<unsigned char> row(static_cast<size_t>(width) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (int x = 0; x < width; ++x) {
+            const int shade = x < width / 2 ? 2 : 1;
+            row[static_cast<size_t>(3 * x)] = static_cast<unsigned char>(qRed(colour) / shade);
+            row[static_cast<size_t>(3 * x + 1)] = static_cast<unsigned char>(qGreen(colour) / shade);
+            row[static_cast<size_t>(3 * x + 2)] = static_cast<unsigned char>(qBlue(colour) / shade);
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(outSize));
+    jpeg_destroy_compress(&cinfo);
+    std::free(out);
+    return bytes;
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    return f.write(bytes) == bytes.size();
+}
+
+// A firmware image of `length` bytes carrying `buildInfo` (ASCII, NUL-filled to 63), the
+// 0xA5 marker at length-2 and a valid checksum at length-1.
+inline QByteArray makeImage(int length, const char* buildInfo, unsigned seed) {
+    QByteArray image(length, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (int i = 0; i < length; ++i) {
+        x = x * 1103515245u + 12345u;
+        image[i] = static_cast<char>((x >> 16) & 0xFF);
+    }
+    QByteArray info(64, '\0');
+    info.replace(0, static_cast<qsizetype>(std::strlen(buildInfo)), buildInfo);
+    image.replace(768, 64, info);
+    image[length - 2] = static_cast<char>(0xA5);
+    unsigned sum = 0;
+    for (int i = 0; i + 2 < length; ++i) sum += static_cast<unsigned char>(image[i]);
+    image[length - 1] = static_cast<char>((256 - (sum & 0xFF)) & 0xFF);
+    return image;
+}
+
+// An executable with a firmware package appended: header (version text, product name,
+// picture flag), the picture area when a picture is given, and one slot per image.
+inline QByteArray makePackagedExecutable(const QByteArray& version, const QByteArray& product,
+                                         const QByteArray& jpeg, const std::vector<QByteArray>& images) {
+    QByteArray exe(0x2FFE00, '\0');
+    exe.replace(0, 4, "\x7f" "ELF");
+    QByteArray header(512, '\0');
+    header.replace(0, std::min<qsizetype>(version.size(), 13), version.left(13));
+    header.replace(14, std::min<qsizetype>(product.size(), 11), product.left(11));
+    header[32] = jpeg.isEmpty() ? '\0' : '\1';
+    exe += header;
+    if (!jpeg.isEmpty()) {
+        QByteArray area(0x14000, '\0');
+        area.replace(0, jpeg.size(), jpeg);
+        exe += area;
+    }
+    for (const QByteArray& image : images) {
+        QByteArray slot(16 + 0x28000, '\0');
+        const quint32 len = static_cast<quint32>(image.size());
+        for (int i = 0; i < 4; ++i) slot[i] = static_cast<char>((len >> (8 * i)) & 0xFF);
+        slot.replace(16, image.size(), image);
+        exe += slot;
+    }
+    return exe;
+}
+
+}  // namespace qx::guitest
