@@ -11,7 +11,7 @@ namespace {
 
 class Json {
 public:
-    Json() { text_ = "{"; }
+    Json() : text_(1, '{') {}
     Json& num(const char* key, uint64_t v) {
         sep(key);
         text_ += std::to_string(v);
