@@ -126,9 +126,11 @@ struct SimBench::Impl {
     int rescans = 0;
     SimDriveState noDrive;
 
+    struct ClockPart;
     struct Devices;
     struct System;
     struct KernelPart;
+    std::unique_ptr<ClockPart> clockPart;
     std::unique_ptr<Devices> devices;
     std::unique_ptr<System> system;
     std::unique_ptr<KernelPart> kernel;
@@ -277,6 +279,15 @@ struct SimBench::Impl {
 };
 
 // ---------------------------------------------------------------------------------------
+// The clock handed out in the platform follows the bench's choice at every call, so
+// switching to the real clock after the platform was installed takes effect at once.
+struct SimBench::Impl::ClockPart final : Clock {
+    Impl& b;
+    explicit ClockPart(Impl& impl) : b(impl) {}
+    uint32_t tickCount() override { return b.activeClock().tickCount(); }
+    void sleep(uint32_t ms) override { b.activeClock().sleep(ms); }
+};
+
 struct SimBench::Impl::Devices final : DeviceIo {
     Impl& b;
     explicit Devices(Impl& impl) : b(impl) {}
@@ -373,6 +384,7 @@ struct SimBench::Impl::KernelPart final : Kernel {
 };
 
 SimBench::Impl::Impl(SimBenchSpec s) : spec(std::move(s)) {
+    clockPart = std::make_unique<ClockPart>(*this);
     devices = std::make_unique<Devices>(*this);
     system = std::make_unique<System>(*this);
     kernel = std::make_unique<KernelPart>(*this);
@@ -850,7 +862,7 @@ Platform SimBench::platform(Kernel* hostKernel, Clock* hostClock) {
     impl_->hostKernel = hostKernel;
     impl_->hostClock = hostClock;
     Platform p;
-    p.clock = &impl_->activeClock();
+    p.clock = impl_->clockPart.get();
     p.devices = impl_->devices.get();
     p.system = impl_->system.get();
     p.kernel = impl_->kernel.get();
@@ -889,7 +901,10 @@ int SimBench::rescanCount() const { return impl_->rescans; }
 const std::vector<std::string>& SimBench::debugOutput() const { return impl_->debug; }
 int SimBench::shutdownRequests() const { return impl_->shutdowns; }
 
-void SimBench::useRealClock(bool on) { impl_->realClock = on; }
+void SimBench::useRealClock(bool on) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->mutex);
+    impl_->realClock = on;
+}
 
 // ---------------------------------------------------------------------------------------
 std::array<uint8_t, 64> makeBuildInfo(std::string_view text, uint8_t option) {

@@ -91,6 +91,26 @@ public:
     std::vector<std::string> debug;
 };
 
+TEST(SimBenchClock, VirtualUnlessTheRealClockIsChosen) {
+    test::SimFixture f(benchOf({}));
+    Clock& c = *platform().clock;
+    const uint32_t t0 = c.tickCount();
+    c.sleep(300000);  // five minutes, at once
+    EXPECT_EQ(c.tickCount() - t0, 300000u);
+    EXPECT_EQ(f.clock().now(), 1000u + 300000u);
+    // The real clock (tests do not wait on it: only that the platform follows the switch).
+    f.bench.useRealClock(true);
+    const uint32_t r0 = c.tickCount();
+    c.sleep(0);
+    const uint32_t r1 = c.tickCount();
+    EXPECT_NE(r0, f.clock().tickCount());
+    EXPECT_LT(r1 - r0, 60000u) << "monotonic";
+    EXPECT_EQ(f.clock().now(), 1000u + 300000u) << "the virtual clock stood still";
+    f.bench.useRealClock(false);
+    c.sleep(1);
+    EXPECT_EQ(f.clock().now(), 1000u + 300001u);
+}
+
 TEST(SimBenchKernel, OwnKernelKeepsEverythingInMemory) {
     SimBenchSpec s = benchOf({});
     s.executablePath = "C:\\demo\\qxupdater.exe";
@@ -117,7 +137,10 @@ TEST(SimBenchKernel, HostKernelServesAllButThePowerOff) {
     VirtualClock hostClock;
     sim::SimBench bench(benchOf({test::makerSataDisk(1)}));
     const Platform p = bench.platform(&host, &hostClock);
-    EXPECT_EQ(p.clock, &hostClock);
+    hostClock.advance(5000);
+    EXPECT_EQ(p.clock->tickCount(), hostClock.tickCount());
+    p.clock->sleep(10);
+    EXPECT_EQ(hostClock.now(), 1000u + 5000u + 10u);
     EXPECT_EQ(p.kernel->executablePath(), "/opt/host/qxupdater");
     EXPECT_TRUE(p.kernel->acquireSingleInstance("QXUpdater"));
     EXPECT_FALSE(p.kernel->acquireSingleInstance("QXUpdater"));
