@@ -118,13 +118,18 @@ DriveListView::DriveListView(QWidget* parent) : QTableWidget(parent) {
             [this](QTableWidgetItem* item) { itemChangedSlot(item); });
 }
 
-QRect DriveListView::checkBoxRect(int row) const {
-    QTableWidgetItem* caption = item(row, 0);
-    if (!caption) return {};
+QStyleOptionViewItem DriveListView::cellOption(int row, int column) const {
     QStyleOptionViewItem option;
     initViewItemOption(&option);
-    option.rect = visualItemRect(caption);
-    static_cast<CellDelegate*>(itemDelegate())->optionFor(&option, indexFromItem(caption));
+    const QModelIndex index = model()->index(row, column);
+    option.rect = visualRect(index);
+    static_cast<CellDelegate*>(itemDelegate())->optionFor(&option, index);
+    return option;
+}
+
+QRect DriveListView::checkBoxRect(int row) const {
+    if (!item(row, 0)) return {};
+    const QStyleOptionViewItem option = cellOption(row, 0);
     return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
 }
 

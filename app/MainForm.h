@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStyleOptionViewItem>
 #include <QTableWidget>
 #include <QWidget>
 
@@ -41,6 +42,8 @@ public:
 
     // Where the check box of a row is drawn, in viewport coordinates.
     QRect checkBoxRect(int row) const;
+    // The options a cell is drawn with (font and colours after the cell colouring).
+    QStyleOptionViewItem cellOption(int row, int column) const;
     // Adds a row without reporting its (unchecked) box.
     void appendRow(const DriveRow& row);
     void removeAllRows();

@@ -105,9 +105,14 @@ private:
             return;
         }
         seen.push_back(s);
-        Answer a = std::move(answers_.front());
+        // Answered from the event loop, not from inside this tick: an answer that opens a
+        // nested modal window must not hold the timer (Qt does not re-enter a timer).
+        auto answer = std::make_shared<Answer>(std::move(answers_.front()));
         answers_.pop_front();
-        a(w);
+        QPointer<QWidget> target(w);
+        QTimer::singleShot(0, qApp, [answer, target] {
+            if (target) (*answer)(target.data());
+        });
     }
 
     QTimer timer_;
