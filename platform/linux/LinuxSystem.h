@@ -1,0 +1,62 @@
+// The Linux disk enumeration behind the platform seam: the whole disks of the SCSI disk
+// driver (sd*) read from sysfs with the bus word of their transport, mounted file systems
+// standing in for drive letters, and the SCSI host rescan. The path forms are described in
+// LinuxPaths.h and docs/linux-devices.md.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace qx::linuxos {
+
+// One mounted block device with the letter it stands for.
+struct MountedVolume {
+    char letter = 0;         // 'C'..'Z'
+    std::string device;      // the mount source, e.g. "/dev/sda1"
+    std::string mountPoint;  // where it is mounted (the first mount point seen)
+};
+
+// Letters for the block devices mounted in `mountsText` (the /proc/self/mounts format):
+// the device mounted on "/" is 'C', the other devices follow from 'D' in natural order of
+// their device names. A device mounted several times gets one letter. Loop and RAM disks
+// are no volumes of a disk and get none; devices beyond 'Z' get none.
+std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText);
+
+// The bus word of a disk: "ide", "usb", "sbp2" or "scsi". `devicePath` is the resolved
+// sysfs path of its SCSI device below the sysfs root (e.g.
+// "devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0"); `drivers` are the
+// `proc_name` of its SCSI host and the drivers bound to the devices above it.
+std::string BusWordForDevicePath(const std::string& devicePath,
+                                 const std::vector<std::string>& drivers);
+
+// Natural order of kernel names: "sdz" before "sdaa", "sd2" before "sd10".
+bool NaturalLess(const std::string& a, const std::string& b);
+
+class LinuxSystem : public SystemInfoSource {
+public:
+    // `sysfsRoot` stands for /sys and `mountsFile` for /proc/self/mounts, so tests can
+    // build a tree of their own.
+    explicit LinuxSystem(std::string sysfsRoot = "/sys",
+                         std::string mountsFile = "/proc/self/mounts");
+
+    std::optional<std::vector<std::string>> diskInterfaces() override;
+    uint32_t logicalDrives() override;
+    std::string windowsDirectory() override;
+    OsVersion osVersion() override;
+    int rescan(uint32_t* code) override;
+
+    // The mounted volumes with their letters, as logicalDrives() sees them.
+    std::vector<MountedVolume> volumes();
+    // The /dev node of the volume with this letter ('a'..'z' accepted), if one has it.
+    std::optional<std::string> volumeNode(char letter);
+
+private:
+    std::string sysfsRoot_;
+    std::string mountsFile_;
+};
+
+}  // namespace qx::linuxos
