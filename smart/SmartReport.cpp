@@ -1,0 +1,117 @@
+// The SMART attribute catalogue, the report built from a SMART data sector, and the logic
+// behind the main window's "Smart Info" button and the SMART window's "Get Smart Info".
+#include "smart/SmartReport.h"
+
+#include <cstdio>
+
+#include "QXLib/Smart.h"
+#include "update/Update.h"
+
+namespace qx {
+
+namespace {
+
+constexpr size_t kAttributeCount = 30;
+constexpr size_t kAttributeSize = 12;
+constexpr size_t kFirstAttribute = 2;
+constexpr size_t kRawOffset = 5;  // raw byte 0 within an entry
+
+// Which part of the six raw bytes a value shows.
+enum class Field { R0, R1, R2, B0 };
+
+// One report line: its text with one %d per value, and the values in order.
+struct CatalogueLine {
+    const char* format;
+    Field fields[3];
+    int fieldCount;
+};
+
+struct CatalogueEntry {
+    uint8_t id;
+    CatalogueLine lines[3];
+    int lineCount;
+};
+
+constexpr CatalogueEntry kCatalogue[] = {
+    {9, {{"Power on hour=%d", {Field::R0}, 1}}, 1},                  // Power-on Hours Count
+    {12, {{"Power on count=%d", {Field::R0}, 1}}, 1},                // Drive Power Cycle Count
+    {167, {{"SSD Protect Mode=%d", {Field::B0}, 1}}, 1},             // SSD Protect Mode
+    {169,                                                            // Bad Block Count
+     {{"Bad Block count=%d", {Field::R0}, 1},
+      {"Total bad number=%d", {Field::R1}, 1},
+      {"Later bad number=%d", {Field::R2}, 1}},
+     3},
+    {173, {{"Erase count=%d", {Field::R0}, 1}}, 1},                  // Erase Count
+    {175, {{"Bad cluster table count=%d", {Field::R0}, 1}}, 1},      // Bad Cluster Count
+    {192, {{"Unexpected power loss count=%d", {Field::R0}, 1}}, 1},  // Unexpected Power Loss
+    {194,                                                            // Temperature
+     {{"Temperature: Current=%d  Min=%d  Max=%d", {Field::R0, Field::R1, Field::R2}, 3}},
+     1},
+};
+
+const CatalogueEntry* findEntry(uint8_t id) {
+    for (const CatalogueEntry& e : kCatalogue) {
+        if (e.id == id) return &e;
+    }
+    return nullptr;
+}
+
+// Only the low 16 bits of a counter are shown: each field is two raw bytes on its own, so
+// every value lies in 0..65535 and prints as an unsigned decimal.
+int fieldValue(const uint8_t* raw, Field f) {
+    switch (f) {
+        case Field::R0: return raw[0] | (raw[1] << 8);
+        case Field::R1: return raw[2] | (raw[3] << 8);
+        case Field::R2: return raw[4] | (raw[5] << 8);
+        case Field::B0: return raw[0];
+    }
+    return 0;
+}
+
+std::string formatLine(const CatalogueLine& line, const uint8_t* raw) {
+    int v[3] = {0, 0, 0};
+    for (int k = 0; k < line.fieldCount; ++k) v[k] = fieldValue(raw, line.fields[k]);
+    char text[96];
+    // Texts with fewer than three values ignore the extra arguments.
+    std::snprintf(text, sizeof text, line.format, v[0], v[1], v[2]);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> BuildSmartReport(const uint8_t* smartData512) {
+    std::vector<std::string> lines;
+    if (smartData512 == nullptr) return lines;
+    for (size_t i = 0; i < kAttributeCount; ++i) {
+        const uint8_t* entry = smartData512 + kFirstAttribute + kAttributeSize * i;
+        const uint8_t* raw = entry + kRawOffset;
+        const CatalogueEntry* e = findEntry(entry[0]);
+        if (e == nullptr) continue;  // not catalogued, or an empty entry (ID 0)
+        for (int k = 0; k < e->lineCount; ++k) lines.push_back(formatLine(e->lines[k], raw));
+    }
+    return lines;
+}
+
+void SmartInfoBtnClick(MainState& state, UserSeam& user) {
+    LockButtons(state, user);
+    if (CountCheckedRows(state, user) == 0) {
+        user.notice(state.caption, "Please select a disk!", BoxIcon::None);
+        UnlockButtons(state, user);
+        return;
+    }
+    // The last checked row wins.
+    const int rows = ActionRowCount(state, user);
+    for (int row = 0; row < rows; ++row) {
+        if (user.rowChecked(row)) SmartDrive = static_cast<uint8_t>(row);
+    }
+    user.showSmartWindow();
+    UnlockButtons(state, user);
+}
+
+bool GetSMARTInfo(std::vector<std::string>& lines) {
+    if (!AcquireSmartData(SmartDrive)) return false;
+    lines = BuildSmartReport(SmartData.data());
+    return true;
+}
+
+}  // namespace qx

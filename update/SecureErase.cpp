@@ -1,0 +1,212 @@
+// The secure erase behind "Secure Erase": confirmation, operating-system gate, one typed
+// password, then SECURITY ERASE PREPARE and SECURITY ERASE UNIT (master password, normal
+// erase) for every checked drive. The password is never logged, and every buffer that
+// held it is wiped before the handler returns.
+#include "update/SecureErase.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "QXLib/Transport.h"
+#include "QXLib/V_Access.h"
+#include "update/Update.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace qx {
+
+namespace {
+
+constexpr const char* kEraseQuestion =
+    "Please close all other \"applications\" before performing the secure erase.\n"
+    "Click \"OK\" to proceed.";
+constexpr const char* kOsRefusedText =
+    "The program must be running on Microsoft Windows XP Service Pack 2 (SP2) or later!";
+
+constexpr size_t kPasswordField = 2;
+constexpr size_t kPasswordWidth = 32;
+
+// Overwrites memory in a way the compiler may not drop as a dead store.
+void secureZero(void* p, size_t n) {
+    volatile auto* v = static_cast<volatile unsigned char*>(p);
+    for (size_t i = 0; i < n; ++i) v[i] = 0;
+}
+
+// Wipes the whole allocation of a string, not only its current length (growing a string
+// within its capacity does not reallocate).
+void wipe(std::string& s) noexcept {
+    s.resize(s.capacity());
+    secureZero(s.data(), s.size());
+    s.clear();
+}
+
+// Wipes a string on every way out of a scope.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(std::string& s) : s_(s) {}
+    ~WipeOnExit() { wipe(s_); }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    std::string& s_;
+};
+
+#if !defined(_WIN32)
+// Windows-1252 for the code points it has; '?' (the ANSI default character) otherwise.
+char toWindows1252(uint32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+    static constexpr std::pair<uint16_t, uint8_t> kHigh[] = {
+        {0x20AC, 0x80}, {0x0081, 0x81}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84},
+        {0x2026, 0x85}, {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89},
+        {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C}, {0x008D, 0x8D}, {0x017D, 0x8E},
+        {0x008F, 0x8F}, {0x0090, 0x90}, {0x2018, 0x91}, {0x2019, 0x92}, {0x201C, 0x93},
+        {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98},
+        {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C}, {0x009D, 0x9D},
+        {0x017E, 0x9E}, {0x0178, 0x9F},
+    };
+    for (const auto& [code, byte] : kHigh) {
+        if (code == cp) return static_cast<char>(byte);
+    }
+    return '?';
+}
+
+// Decodes one UTF-8 sequence at `i`; a malformed one yields U+FFFD and skips one byte.
+uint32_t nextCodePoint(const std::string& s, size_t& i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    size_t extra = 0;
+    uint32_t cp = 0;
+    uint32_t minimum = 0;
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    if ((b0 & 0xE0) == 0xC0) {
+        extra = 1, cp = b0 & 0x1Fu, minimum = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2, cp = b0 & 0x0Fu, minimum = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3, cp = b0 & 0x07u, minimum = 0x10000;
+    } else {
+        ++i;
+        return 0xFFFD;
+    }
+    if (i + extra >= s.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    for (size_t k = 1; k <= extra; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    i += extra + 1;
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+    return cp;
+}
+#endif
+
+}  // namespace
+
+std::string PasswordToAnsi(const std::string& utf8) {
+    std::string ansi;
+    if (utf8.empty()) return ansi;
+#if defined(_WIN32)
+    // The system's ANSI code page, as the toolkit's text conversion does it.
+    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                                               static_cast<int>(utf8.size()), nullptr, 0);
+    if (wideLength <= 0) return ansi;
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        wideLength);
+    const int ansiLength =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (ansiLength > 0) {
+        ansi.assign(static_cast<size_t>(ansiLength), '\0');
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, ansi.data(), ansiLength, nullptr,
+                            nullptr);
+    }
+    wide.resize(wide.capacity());
+    secureZero(wide.data(), wide.size() * sizeof(wchar_t));
+#else
+    // No ANSI code page here: Windows-1252, the ANSI page of western Windows systems, and
+    // '?' for characters it lacks, as the conversion's default character.
+    ansi.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) ansi.push_back(toWindows1252(nextCodePoint(utf8, i)));
+#endif
+    return ansi;
+}
+
+bool SecureEraseDrive(uint8_t device, const std::string& password) {
+    if (device >= kMaxDrives) return false;
+    const CommandBlock prepare = {0xA1, 0x06, 0x00, 0x00, 0x00, 0x00,
+                                  0x00, 0x00, 0xE0, 0xF3, 0x00, 0x00};
+    if (ExecDeviceCommand(device, 0, prepare, static_cast<int>(prepare.size()), nullptr, 0) != 1)
+        return false;
+
+    const CommandBlock unit = {0xA1, 0x0A, 0x03, 0x00, 0x01, 0x00,
+                               0x00, 0x00, 0xE0, 0xF4, 0x00, 0x00};
+    // Control word 0x0001: compare the master password, normal erase. The password field
+    // holds the first 32 characters in typed order, blank-filled; the rest is zero.
+    std::array<uint8_t, 512> block{};
+    block[0] = 0x01;
+    std::memset(block.data() + kPasswordField, ' ', kPasswordWidth);
+    std::memcpy(block.data() + kPasswordField, password.data(),
+                std::min(password.size(), kPasswordWidth));
+    const int result =
+        ExecDeviceCommand(device, 0, unit, static_cast<int>(unit.size()), block.data(),
+                          static_cast<int32_t>(block.size()));
+    secureZero(block.data(), block.size());
+    return result == 1;
+}
+
+void SecureEraseBtnClick(MainState& state, UserSeam& user) {
+    if (!StartDriveAction(state, user,
+                          {kEraseQuestion, "Secure erase cancelled!", kOsRefusedText,
+                           "Please select a disk!"})) {
+        return;
+    }
+
+    std::string typed = user.askText("Please Input the Password", "Password", "");
+    const WipeOnExit typedWiper(typed);
+    std::string password = PasswordToAnsi(typed);
+    const WipeOnExit passwordWiper(password);
+    wipe(typed);
+    if (password.empty()) {
+        user.notice(state.caption, "No password and secure erase cancelled!", BoxIcon::None);
+        UnlockButtons(state, user);
+        return;
+    }
+
+    const int rows = ActionRowCount(state, user);
+    for (int k = 0; k < rows; ++k) {
+        if (!user.rowChecked(k)) continue;
+        const auto device = static_cast<uint8_t>(k);
+        char line[96];
+        std::snprintf(line, sizeof line, "Disk %d starting secure erase.", k + 1);
+        user.appendLog(line);
+        VA_EnableVendorCmd(device, true);
+        const bool erased = SecureEraseDrive(device, password);
+        user.pause(2000);
+        if (erased) {
+            std::snprintf(line, sizeof line,
+                          "Disk %d secure erase successfully, please shut down your system.", k + 1);
+            user.appendLog(line);
+            SetRowStatus(user, k, "Pass");
+        } else {
+            std::snprintf(line, sizeof line, "Disk %d secure erase fail!", k + 1);
+            user.appendLog(line);
+            SetRowStatus(user, k, "Fail");
+        }
+    }
+    UnlockButtons(state, user);
+}
+
+}  // namespace qx
