@@ -39,6 +39,11 @@ void appendToFile(const char* text) {
 
 }  // namespace
 
+void DbgReleaseLock() {
+    g_lock.reset();
+    g_lockKernel = nullptr;
+}
+
 void DbgPrintf(const char* format, ...) {
     char buffer[kDbgBufferSize];
     buffer[0] = '\0';

@@ -16,4 +16,8 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void DbgPrintf(const char* format, ...);
 
+// Drops the kept "DBGAcess" lock; the next logged line opens it again through the kernel
+// installed then. For code that replaces the platform (tests).
+void DbgReleaseLock();
+
 }  // namespace qx

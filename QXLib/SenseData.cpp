@@ -40,11 +40,10 @@ std::optional<SenseData> decodeDescriptor(const uint8_t* s, std::size_t length) 
     d.senseKey = static_cast<uint8_t>(s[1] & 0x0F);
     d.asc = s[2];
     d.ascq = s[3];
-    const std::size_t claimed = kDescriptorHeader + s[7];
-    // A device may hold more sense data than the buffer took; a descriptor cut by the
-    // buffer end cannot be trusted, so the walk ends at whichever end comes first and a
-    // descriptor that runs past it makes the whole block undecodable.
-    const std::size_t end = claimed < length ? claimed : length;
+    // Every descriptor must be there in full: one cut off by the end of the buffer could be
+    // the ATA Status Return that tells whether the command failed.
+    const std::size_t end = kDescriptorHeader + s[7];
+    if (end > length) return std::nullopt;
     std::size_t at = kDescriptorHeader;
     while (at < end) {
         if (end - at < 2) return std::nullopt;

@@ -14,9 +14,12 @@
 //     LBA(7:0) at 7, LBA(15:8) at 9, LBA(23:16) at 11, DEVICE at 12, STATUS at 13.
 //
 // Sense data comes from outside: the decoder reads no byte beyond the length it is given,
-// and anything it cannot read in full (unknown response code, data shorter than its
-// format, a descriptor running past the end) is reported as undecodable, which callers
-// treat as a failed command.
+// and anything it cannot read in full is reported as undecodable, which callers treat as a
+// failed command: an unknown response code, fixed data shorter than 14 bytes (or whose
+// additional length leaves out ASC/ASCQ), descriptor data shorter than its header or than
+// its additional length says (a descriptor cut off could be the ATA status), a descriptor
+// running past the end, an ATA Status Return descriptor shorter than 0Ch. Fixed data may be
+// cut after byte 13: everything read from it lies before that.
 #pragma once
 
 #include <array>
