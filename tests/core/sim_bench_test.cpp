@@ -15,6 +15,7 @@ using sim::DataDir;
 using sim::FaultKind;
 using sim::SimBenchSpec;
 using sim::SimFault;
+using test::fault;
 using test::rawAta;
 using test::rawSat;
 using test::rawScsi;
@@ -24,14 +25,6 @@ SimBenchSpec benchOf(std::vector<sim::SimDiskSpec> disks) {
     SimBenchSpec s;
     s.disks = std::move(disks);
     return s;
-}
-
-SimFault fault(const char* key, int at, FaultKind kind) {
-    SimFault f;
-    f.key = key;
-    f.occurrence = at;
-    f.kind = kind;
-    return f;
 }
 
 // ------------------------------------------------------------------------- system

@@ -1,6 +1,7 @@
 // The bench fixture and spec builders (see SimFixture.h).
 #include "support/SimFixture.h"
 
+#include "QXLib/DbgLog.h"
 #include "platform/DeviceIoctl.h"
 
 #include <algorithm>
@@ -16,10 +17,17 @@ SimFixture::SimFixture(sim::SimBenchSpec spec)
 
 SimFixture::SimFixture(std::unique_ptr<sim::SimBench> b)
     : owned_(std::move(b)), previous_(platform()), bench(*owned_) {
+    DbgReleaseLock();  // the log lock belongs to the kernel installed before
     installPlatform(bench.platform());
 }
 
-SimFixture::~SimFixture() { installPlatform(previous_); }
+SimFixture::~SimFixture() {
+    for (int i = 0; i < kMaxDrives; ++i) {
+        if ((boundSlots_ & (1u << i)) != 0) DeviceSlot[i] = DeviceSlotRecord{};
+    }
+    DbgReleaseLock();
+    installPlatform(previous_);
+}
 
 namespace {
 std::string numbered(const char* fmt, int n) {

@@ -38,11 +38,13 @@ public:
 
     // Points DeviceSlot `slot` at disk `disk`: the ATA flag for IDE disks (and SCSI-path
     // disks when the bench reports Windows 8 or later), the SCSI path otherwise. The slot
-    // borrows the spec's path text, so do not add disks to the spec afterwards.
+    // borrows the spec's path text, so do not add disks to the spec afterwards; the fixture
+    // empties the slots it bound when it goes.
     void bindSlot(int slot, size_t disk) {
         const sim::SimDiskSpec& d = bench.spec().disks.at(disk);
         const bool win8 = bench.spec().os.major == 6 && bench.spec().os.minor == 2;
         DeviceSlotRecord& s = DeviceSlot[slot];
+        boundSlots_ |= 1u << (slot & 15);
         s.devicePath = d.path.c_str();
         s.usbDirect = 0;
         s.ata = (d.bus == sim::SimBus::Ide || (d.bus == sim::SimBus::Scsi && win8)) ? 1 : 0;
@@ -51,6 +53,7 @@ public:
 private:
     std::unique_ptr<sim::SimBench> owned_;
     Platform previous_;
+    uint32_t boundSlots_ = 0;
 
 public:
     sim::SimBench& bench;
@@ -72,6 +75,16 @@ std::vector<uint8_t> makeImageFor(const sim::SimDriveSpec& drive, size_t length,
                                   uint8_t pad = 0, uint32_t seed = 1);
 // Recomputes the checksum byte of an image of `length` bytes.
 void sealImage(std::vector<uint8_t>& image, size_t length);
+
+// A fault on `key` at occurrence `at` (0 = every one); `ms` for hangs.
+inline sim::SimFault fault(const char* key, int at, sim::FaultKind kind, uint32_t ms = 0) {
+    sim::SimFault f;
+    f.key = key;
+    f.occurrence = at;
+    f.kind = kind;
+    f.ms = ms;
+    return f;
+}
 
 // Raw control calls through the installed platform's DeviceIo, for tests of the bench
 // itself (the utility's own requests come from QXLib/Transport).
