@@ -470,7 +470,9 @@ TEST_F(SimDriveTest, EraseRefusals) {
     };
     for (const Case& c : cases) {
         SimDrive d(spec);
-        if (c.prepare) ASSERT_EQ(run(d, regs(0xF3)).status, kOk);
+        if (c.prepare) {
+            ASSERT_EQ(run(d, regs(0xF3)).status, kOk);
+        }
         if (c.between) {
             uint8_t id[512];
             run(d, regs(0xEC, 0, 1), DataDir::In, id, 512);

@@ -51,7 +51,7 @@ protected:
 };
 
 TEST_F(TransportOnBench, IdentifyOnBothPaths) {
-    for (uint8_t slot : {0, 1}) {
+    for (uint8_t slot : {uint8_t{0}, uint8_t{1}}) {
         uint8_t id[512] = {};
         EXPECT_EQ(ExecDeviceCommand(slot, 1, kIdentify, 12, id, 512), 1) << int(slot);
         EXPECT_EQ(sim::readAtaString(id + 20, 20), slot == 0 ? "QX74T0000001" : "QX74T0000002");
@@ -146,7 +146,7 @@ TEST_F(TransportOnBench, InquiryWhileTheBridgeIsClassified) {
 }
 
 TEST_F(TransportOnBench, FirmwareDownloadOnBothPaths) {
-    for (uint8_t slot : {0, 1}) {
+    for (uint8_t slot : {uint8_t{0}, uint8_t{1}}) {
         const sim::SimDriveSpec& drive = f.bench.spec().disks[slot].drive;
         auto image = test::makeImageFor(drive, 150016, "1.06",
                                         "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01");
@@ -166,7 +166,7 @@ TEST_F(TransportOnBench, FirmwareDownloadOnBothPaths) {
 }
 
 TEST_F(TransportOnBench, SecureEraseOnBothPaths) {
-    for (uint8_t slot : {0, 1}) {
+    for (uint8_t slot : {uint8_t{0}, uint8_t{1}}) {
         std::vector<uint8_t> unit(512, 0);
         unit[0] = 1;
         std::memset(unit.data() + 2, ' ', 32);
