@@ -28,7 +28,7 @@ std::optional<std::string> DeviceNodeForPath(const char* path) {
 
     // A volume: "\\.\X:".
     if (rest.size() == 2 && isLetter(rest[0]) && rest[1] == ':') {
-        LinuxSystem system;
+        qx::LinuxSystem system;
         return system.volumeNode(rest[0]);
     }
 

@@ -206,6 +206,13 @@ std::string BusWordForDevicePath(const std::string& devicePath,
     return "scsi";
 }
 
+}  // namespace qx::linuxos
+
+namespace qx {
+
+namespace fs = std::filesystem;
+using namespace linuxos;  // the helpers above
+
 LinuxSystem::LinuxSystem(std::string sysfsRoot, std::string mountsFile)
     : sysfsRoot_(std::move(sysfsRoot)), mountsFile_(std::move(mountsFile)) {}
 
@@ -326,4 +333,4 @@ std::optional<std::string> LinuxSystem::volumeNode(char letter) {
     return std::nullopt;
 }
 
-}  // namespace qx::linuxos
+}  // namespace qx

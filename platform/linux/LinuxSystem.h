@@ -36,6 +36,10 @@ std::string BusWordForDevicePath(const std::string& devicePath,
 // Natural order of kernel names: "sdz" before "sdaa", "sd2" before "sd10".
 bool NaturalLess(const std::string& a, const std::string& b);
 
+}  // namespace qx::linuxos
+
+namespace qx {
+
 class LinuxSystem : public SystemInfoSource {
 public:
     // `sysfsRoot` stands for /sys and `mountsFile` for /proc/self/mounts, so tests can
@@ -50,7 +54,7 @@ public:
     int rescan(uint32_t* code) override;
 
     // The mounted volumes with their letters, as logicalDrives() sees them.
-    std::vector<MountedVolume> volumes();
+    std::vector<linuxos::MountedVolume> volumes();
     // The /dev node of the volume with this letter ('a'..'z' accepted), if one has it.
     std::optional<std::string> volumeNode(char letter);
 
@@ -59,4 +63,4 @@ private:
     std::string mountsFile_;
 };
 
-}  // namespace qx::linuxos
+}  // namespace qx

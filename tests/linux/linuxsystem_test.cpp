@@ -18,6 +18,7 @@ namespace qx::linuxos {
 namespace {
 
 namespace fs = std::filesystem;
+using qx::LinuxSystem;
 
 void writeFile(const fs::path& p, const std::string& text) {
     fs::create_directories(p.parent_path());
