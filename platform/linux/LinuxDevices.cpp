@@ -107,6 +107,22 @@ bool parseDevText(const std::string& text, uint32_t& major, uint32_t& minor) {
            parseUnsigned(text.substr(colon + 1), 0xFFFFF, minor);
 }
 
+// The SG_IO header of one command: `sense` must have kSgSenseLength bytes.
+sg_io_hdr_t sgHeader(uint8_t* cdb, uint8_t cdbLength, int direction, void* data, uint32_t length,
+                     uint32_t timeoutSeconds, uint8_t* sense) {
+    sg_io_hdr_t h{};
+    h.interface_id = 'S';
+    h.cmd_len = cdbLength;
+    h.mx_sb_len = kSgSenseLength;
+    h.cmdp = cdb;
+    h.sbp = sense;
+    h.dxfer_len = length;
+    h.dxferp = length > 0 ? data : nullptr;
+    h.dxfer_direction = length == 0 ? SG_DXFER_NONE : direction;
+    h.timeout = timeoutMs(timeoutSeconds);
+    return h;
+}
+
 }  // namespace
 
 namespace linuxos {
@@ -221,33 +237,26 @@ bool LinuxDevices::control(DeviceHandle h, uint32_t code, void* in, uint32_t inL
     return ok;
 }
 
+bool LinuxDevices::send(int fd, sg_io_hdr_t& h, const char* permissionNote) {
+    const int e = sg_->sgIo(fd, h);
+    if (e != 0) {
+        if (e == EPERM || e == EACCES) {
+            DbgPrintf("SG_IO on %s: permission denied (%s)\r\n", nodeName(fd).c_str(), permissionNote);
+        }
+        return fail(static_cast<uint32_t>(e));
+    }
+    if (transportFailed(h)) return fail(transportError(h));
+    return true;
+}
+
 bool LinuxDevices::runAta(int fd, uint8_t taskFile[8], uint16_t ataFlags, uint8_t* data,
                           uint32_t length, uint32_t timeoutSeconds) {
     uint8_t cdb[16];
     linuxos::BuildAtaPassThrough16(taskFile, ataFlags, length, cdb);
     uint8_t sense[kSgSenseLength] = {};
-    sg_io_hdr_t h{};
-    h.interface_id = 'S';
-    h.cmd_len = sizeof(cdb);
-    h.mx_sb_len = sizeof(sense);
-    h.cmdp = cdb;
-    h.sbp = sense;
-    h.dxfer_len = length;
-    h.dxferp = length > 0 ? data : nullptr;
-    h.dxfer_direction = length == 0                           ? SG_DXFER_NONE
-                        : (ataFlags & kAtaFlagsDataIn) != 0 ? SG_DXFER_FROM_DEV
-                                                             : SG_DXFER_TO_DEV;
-    h.timeout = timeoutMs(timeoutSeconds);
-
-    const int e = sg_->sgIo(fd, h);
-    if (e != 0) {
-        if (e == EPERM || e == EACCES) {
-            DbgPrintf("SG_IO on %s: permission denied (ATA commands need root rights)\r\n",
-                      nodeName(fd).c_str());
-        }
-        return fail(static_cast<uint32_t>(e));
-    }
-    if (transportFailed(h)) return fail(transportError(h));
+    const int direction = (ataFlags & kAtaFlagsDataIn) != 0 ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    sg_io_hdr_t h = sgHeader(cdb, sizeof(cdb), direction, data, length, timeoutSeconds, sense);
+    if (!send(fd, h, "ATA commands need root rights")) return false;
 
     const std::size_t senseLength = std::min<std::size_t>(h.sb_len_wr, sizeof(sense));
     const std::optional<SenseData> decoded =
@@ -331,28 +340,10 @@ bool LinuxDevices::scsiPassThrough(int fd, void* in, uint32_t inLen, void* out, 
     uint8_t cdb[16];
     std::memcpy(cdb, hdr.Cdb, sizeof(cdb));
     uint8_t sense[kSgSenseLength] = {};
-    sg_io_hdr_t h{};
-    h.interface_id = 'S';
-    h.cmd_len = hdr.CdbLength;
-    h.mx_sb_len = sizeof(sense);
-    h.cmdp = cdb;
-    h.sbp = sense;
-    h.dxfer_len = hdr.DataTransferLength;
-    h.dxferp = hdr.DataTransferLength > 0 ? hdr.DataBuffer : nullptr;
-    h.dxfer_direction = hdr.DataTransferLength == 0 ? SG_DXFER_NONE
-                        : hdr.DataIn == kScsiDataIn ? SG_DXFER_FROM_DEV
-                                                    : SG_DXFER_TO_DEV;
-    h.timeout = timeoutMs(hdr.TimeOutValue);
-
-    const int e = sg_->sgIo(fd, h);
-    if (e != 0) {
-        if (e == EPERM || e == EACCES) {
-            DbgPrintf("SG_IO on %s: permission denied (this command needs root rights)\r\n",
-                      nodeName(fd).c_str());
-        }
-        return fail(static_cast<uint32_t>(e));
-    }
-    if (transportFailed(h)) return fail(transportError(h));
+    const int direction = hdr.DataIn == kScsiDataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    sg_io_hdr_t h = sgHeader(cdb, hdr.CdbLength, direction, hdr.DataBuffer,
+                             hdr.DataTransferLength, hdr.TimeOutValue, sense);
+    if (!send(fd, h, "this command needs root rights")) return false;
 
     hdr.ScsiStatus = h.status;
     if (h.resid > 0 && static_cast<uint32_t>(h.resid) <= hdr.DataTransferLength) {

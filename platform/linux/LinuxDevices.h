@@ -60,6 +60,8 @@ private:
     bool smartReceive(int fd, void* in, uint32_t inLen, void* out, uint32_t outLen,
                       uint32_t* bytesReturned);
     bool deviceNumber(int fd, void* out, uint32_t outLen, uint32_t* bytesReturned);
+    // Issues SG_IO; false (with lastError set) when the ioctl or the host/driver failed.
+    bool send(int fd, sg_io_hdr_t& h, const char* permissionNote);
     // Runs one ATA command; `taskFile` goes in and receives the returned registers.
     bool runAta(int fd, uint8_t taskFile[8], uint16_t ataFlags, uint8_t* data, uint32_t length,
                 uint32_t timeoutSeconds);

@@ -24,6 +24,13 @@ using test::FakePlatform;
 constexpr const char* kPath = "\\\\?\\ide#disk0";
 constexpr uint32_t kHeader = sizeof(AtaPassThroughEx);
 
+FakeAnswer checkCondition(std::vector<uint8_t> sense) {
+    FakeAnswer a;
+    a.scsiStatus = kScsiStatusCheckCondition;
+    a.sense = std::move(sense);
+    return a;
+}
+
 class TransportTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetDeviceSlots(); }
@@ -337,10 +344,7 @@ TEST_F(TransportTest, ExecDeviceCommandScsiFailureIsMinusTwo) {
     p.devices.script(a);
     uint8_t buf[512];
     EXPECT_EQ(ExecDeviceCommand(0, 1, ataBlock(0xEC), 12, buf, 512), -2);
-    FakeAnswer check;
-    check.scsiStatus = kScsiStatusCheckCondition;
-    check.sense = {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
-    p.devices.script(check);
+    p.devices.script(checkCondition({0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0}));
     EXPECT_EQ(ExecDeviceCommand(0, 0, ataBlock(0xEF), 12, nullptr, 0), -2);
 }
 
@@ -415,6 +419,7 @@ TEST_F(TransportTest, SmartReceiveFailures) {
 // SCSI pass-through
 
 constexpr const char* kUsbPath = "\\\\?\\usbstor#disk&ven_quorvex";
+
 
 TEST_F(TransportTest, ScsiReadRequest) {
     FakeAnswer a;
@@ -513,10 +518,7 @@ TEST_F(TransportTest, ScsiFailedCallLogsTheError) {
 }
 
 TEST_F(TransportTest, ScsiCheckConditionIllegalRequestFails) {
-    FakeAnswer a;
-    a.scsiStatus = kScsiStatusCheckCondition;
-    a.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
-    p.devices.script(a);
+    p.devices.script(checkCondition({0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0}));
     const uint8_t cdb[12] = {0xA1, 0x08, 0x0E, 0, 1, 0, 0, 0, 0xA0, 0xEC};
     uint8_t buf[512];
     EXPECT_EQ(ReadSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, buf, 512, 10), 0);
@@ -525,22 +527,16 @@ TEST_F(TransportTest, ScsiCheckConditionIllegalRequestFails) {
 }
 
 TEST_F(TransportTest, ScsiCheckConditionRecoveredErrorSucceeds) {
-    FakeAnswer a;
-    a.scsiStatus = kScsiStatusCheckCondition;
-    a.sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14,
-               0x09, 0x0C, 0, 0x00, 0, 0x01, 0, 0, 0, 0, 0, 0, 0xA0, 0x50};
-    p.devices.script(a);
+    p.devices.script(checkCondition({0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14,
+                                     0x09, 0x0C, 0, 0x00, 0, 0x01, 0, 0, 0, 0, 0, 0, 0xA0, 0x50}));
     const uint8_t cdb[12] = {0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7};
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, nullptr, 0, 10), 1);
     EXPECT_TRUE(p.kernel.output.empty());
 }
 
 TEST_F(TransportTest, ScsiCheckConditionWithAtaErrorFails) {
-    FakeAnswer a;
-    a.scsiStatus = kScsiStatusCheckCondition;
-    a.sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14,
-               0x09, 0x0C, 0, 0x04, 0, 0x01, 0, 0, 0, 0, 0, 0, 0xA0, 0x51};
-    p.devices.script(a);
+    p.devices.script(checkCondition({0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14,
+                                     0x09, 0x0C, 0, 0x04, 0, 0x01, 0, 0, 0, 0, 0, 0, 0xA0, 0x51}));
     const uint8_t cdb[12] = {0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7};
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, nullptr, 0, 10), 0);
     EXPECT_EQ(p.kernel.output,
@@ -549,13 +545,9 @@ TEST_F(TransportTest, ScsiCheckConditionWithAtaErrorFails) {
 }
 
 TEST_F(TransportTest, ScsiCheckConditionWithoutReadableSenseFails) {
-    FakeAnswer none;
-    none.scsiStatus = kScsiStatusCheckCondition;
-    p.devices.script(none);
-    FakeAnswer cut;
-    cut.scsiStatus = kScsiStatusCheckCondition;
-    cut.sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 60};  // claims more than the buffer holds
-    p.devices.script(cut);
+    p.devices.script(checkCondition({}));
+    // Claims more than the buffer holds.
+    p.devices.script(checkCondition({0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 60}));
     const uint8_t cdb[12] = {0x00};
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 6, nullptr, 0, 10), 0);
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 6, nullptr, 0, 10), 0);
