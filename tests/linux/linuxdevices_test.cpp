@@ -62,7 +62,7 @@ public:
         }
         calls.push_back(c);
         if (answer.error != 0) return answer.error;
-        if (h.dxfer_direction == SG_DXFER_FROM_DEV && h.dxferp != nullptr) {
+        if (h.dxfer_direction == SG_DXFER_FROM_DEV && h.dxferp != nullptr && !answer.data.empty()) {
             std::memcpy(h.dxferp, answer.data.data(), std::min<std::size_t>(answer.data.size(), h.dxfer_len));
         }
         h.status = answer.status;

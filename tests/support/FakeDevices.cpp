@@ -151,7 +151,7 @@ bool FakeDevices::smart(const FakeAnswer& a, void* out, uint32_t outLen) {
     const uint32_t size = 512;
     std::memcpy(o, &size, 4);
     o[4] = a.driverError;
-    std::memcpy(o + 16, a.data.data(), std::min<std::size_t>(a.data.size(), 512));
+    if (!a.data.empty()) std::memcpy(o + 16, a.data.data(), std::min<std::size_t>(a.data.size(), 512));
     return true;
 }
 
