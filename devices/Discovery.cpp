@@ -107,13 +107,8 @@ bool GetIdentifyData(const char* path, int position, int32_t busKind, uint8_t* b
     // Cleared, so a failed request never leaves another drive's data behind.
     std::memset(buffer512, 0, 512);
 
-    IDEREGS taskFile;
-    taskFile.bFeaturesReg = 0;
+    IDEREGS taskFile;  // features, LBA and device 0
     taskFile.bSectorCountReg = 1;
-    taskFile.bSectorNumberReg = 0;
-    taskFile.bCylLowReg = 0;
-    taskFile.bCylHighReg = 0;
-    taskFile.bDriveHeadReg = 0;
     taskFile.bCommandReg = kIdentifyDevice;
     const bool ok = SmartReceiveData(path, position, taskFile, buffer512) == 0;
 

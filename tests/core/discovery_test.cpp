@@ -12,6 +12,7 @@
 
 #include "devices/Discovery.h"
 #include "platform/sim/SimDrive.h"
+#include "support/BenchSpecs.h"
 #include "support/SimFixture.h"
 
 namespace qx {
@@ -20,20 +21,8 @@ namespace {
 using sim::FaultKind;
 using sim::SimBenchSpec;
 using sim::SimFault;
-
-SimBenchSpec benchOf(std::vector<sim::SimDiskSpec> disks) {
-    SimBenchSpec s;
-    s.disks = std::move(disks);
-    return s;
-}
-
-SimFault fault(const char* key, int at, FaultKind kind) {
-    SimFault f;
-    f.key = key;
-    f.occurrence = at;
-    f.kind = kind;
-    return f;
-}
+using test::benchOf;
+using test::fault;
 
 int countLinesContaining(const test::SimFixture& f, const std::string& part) {
     const auto& out = f.bench.debugOutput();

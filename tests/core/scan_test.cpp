@@ -18,6 +18,7 @@
 #include "devices/Scan.h"
 #include "platform/sim/SimDrive.h"
 #include "support/ScriptedUser.h"
+#include "support/BenchSpecs.h"
 #include "support/SimFixture.h"
 
 namespace qx {
@@ -27,22 +28,8 @@ using sim::FaultKind;
 using sim::SimBenchSpec;
 using sim::SimCall;
 using sim::SimFault;
-
-SimBenchSpec benchOf(std::vector<sim::SimDiskSpec> disks) {
-    SimBenchSpec s;
-    s.disks = std::move(disks);
-    return s;
-}
-
-SimFault fault(const char* key, int at, FaultKind kind, uint32_t ms = 0, uint32_t lastError = 0) {
-    SimFault f;
-    f.key = key;
-    f.occurrence = at;
-    f.kind = kind;
-    f.ms = ms;
-    f.lastError = lastError;
-    return f;
-}
+using test::benchOf;
+using test::fault;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -518,8 +505,9 @@ TEST_F(Scan, ShortInquiryIsNoBridge) {
 TEST_F(Scan, InquiryThatNeverComesTimesOutAndTheScanGoesOn) {
     sim::SimDiskSpec d = test::usbBridgeDisk(1, "k403");
     // The answer never arrives: the system gives up after the 300-second time-out.
-    d.faults = {fault("scsi:12", 0, FaultKind::Hang, 300000),
-                fault("scsi:12", 0, FaultKind::ControlFails, 0, 121)};
+    SimFault timedOut = fault("scsi:12", 0, FaultKind::ControlFails);
+    timedOut.lastError = 121;  // ERROR_SEM_TIMEOUT
+    d.faults = {fault("scsi:12", 0, FaultKind::Hang, 300000), timedOut};
     test::SimFixture f(benchOf({d, test::makerSataDisk(2)}));
     const uint64_t start = f.clock().now();
     GetQuorvexDevice(state, user);

@@ -15,6 +15,7 @@
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
 #include "platform/sim/SimDrive.h"
+#include "support/BenchSpecs.h"
 #include "support/SimFixture.h"
 
 namespace qx {
@@ -24,21 +25,8 @@ using sim::FaultKind;
 using sim::SimBenchSpec;
 using sim::SimCall;
 using sim::SimFault;
-
-SimFault fault(const char* key, int at, FaultKind kind, uint32_t lastError = 0) {
-    SimFault f;
-    f.key = key;
-    f.occurrence = at;
-    f.kind = kind;
-    f.lastError = lastError;
-    return f;
-}
-
-SimBenchSpec benchOf(std::vector<sim::SimDiskSpec> disks) {
-    SimBenchSpec s;
-    s.disks = std::move(disks);
-    return s;
-}
+using test::benchOf;
+using test::fault;
 
 // Restores the process-wide transfer mode and slots around each test.
 class VendorChannel : public ::testing::Test {
