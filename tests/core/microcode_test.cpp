@@ -152,7 +152,7 @@ class DownloadFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(DownloadFailure, StopsAtTheFailedCommand) {
     auto disk = makerSataDisk(1);
-    disk.faults.push_back({"ata:92", GetParam().failingCommand, sim::FaultKind::AtaError});
+    disk.faults.push_back(test::fault("ata:92", GetParam().failingCommand, sim::FaultKind::AtaError));
     ProcedureBench b({disk});
     const auto image = preparedImage(0, 150016);
     b.forget();

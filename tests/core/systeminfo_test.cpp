@@ -156,7 +156,7 @@ TEST_F(SystemInfoTest, FailedRecordReadKeepsThePreviousBuildInfo) {
     auto second = makerSataDisk(2);
     second.drive.buildInfo = sim::makeBuildInfo("QXFWR_111008_R,Sep 20 2012,09:30:00,t74a,40C3D4,QX02");
     second.drive.systemBlocks = {1, 2, 3, 4};
-    second.faults.push_back({"vendor:86", 0, sim::FaultKind::AtaError});
+    second.faults.push_back(test::fault("vendor:86", 0, sim::FaultKind::AtaError));
     ProcedureBench b({first, second});
     ASSERT_TRUE(read(b, 0));
     EXPECT_FALSE(read(b, 1));

@@ -85,11 +85,7 @@ void ProcedureBench::forget() {
 
 sim::SimDiskSpec withFault(sim::SimDiskSpec disk, const std::string& key, int occurrence,
                            sim::FaultKind kind) {
-    sim::SimFault f;
-    f.key = key;
-    f.occurrence = occurrence;
-    f.kind = kind;
-    disk.faults.push_back(f);
+    disk.faults.push_back(fault(key.c_str(), occurrence, kind));
     return disk;
 }
 
