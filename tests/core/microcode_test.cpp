@@ -95,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{150017, {{128, 0}, {128, 128}, {37, 256}, {1, 293}}},
         ChunkCase{66000, {{128, 0}, {1, 128}}},
         // The whole image area.
-        ChunkCase{163840, {{128, 0}, {128, 128}, {63, 256}, {1, 319}}}));
+        ChunkCase{163840, {{128, 0}, {128, 128}, {63, 256}, {1, 319}}}),
+    [](const auto& info) { return "Bytes" + std::to_string(info.param.length); });
 
 TEST(Download, ExampleLogLines) {
     ProcedureBench b({makerSataDisk(1)});
@@ -172,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{3, {{128, 0}, {128, 128}, {36, 256}},
                     "FAILED(LAST_RUN(VC_STD_DownloadMicroCode)[0]), dwBufferOffset = 131072\r\n"},
         FailureCase{4, {{128, 0}, {128, 128}, {36, 256}, {1, 292}},
-                    "FAILED(LAST_RUN(VC_STD_DownloadMicroCode)[1]), dwBufferOffset = 149504\r\n"}));
+                    "FAILED(LAST_RUN(VC_STD_DownloadMicroCode)[1]), dwBufferOffset = 149504\r\n"}),
+    [](const auto& info) { return "Command" + std::to_string(info.param.failingCommand); });
 
 TEST(Download, SingleBlockFinalChunkFailureNamesTheLastBlock) {
     const auto disk = test::withFault(makerSataDisk(1), "ata:92", 2, sim::FaultKind::AtaError);
