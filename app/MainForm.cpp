@@ -93,6 +93,19 @@ protected:
 
 }  // namespace
 
+void InstallFontSubstitutes() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    const QStringList narrowSans = {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans Narrow"),
+                                    QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                                    QStringLiteral("DejaVu Sans Condensed")};
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), narrowSans);
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), narrowSans);
+    QFont::insertSubstitutions(QStringLiteral("Courier New"),
+                               {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
+}
+
 void ShowErrorBox(const QString& appTitle, const QString& text) {
     QMessageBox box(QMessageBox::Critical, appTitle, text, QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
@@ -225,6 +238,7 @@ TMainForm::TMainForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     initQxResources();
+    qx::InstallFontSubstitutes();
     buildLayout();
     const std::string error = qx::CreateMainState(state_, *this);
     if (!error.empty()) throw std::runtime_error(error);

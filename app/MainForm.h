@@ -25,6 +25,11 @@ class TInformationForm;
 
 namespace qx {
 
+// Where the window's fonts (MS Sans Serif, Courier New, Tahoma) are missing, the closest
+// fonts of the system take their place: narrow sans-serif faces keep the captions inside
+// their buttons. Called by every window; installs once.
+void InstallFontSubstitutes();
+
 // The toolkit's standard error box: error icon, the application title as caption.
 void ShowErrorBox(const QString& appTitle, const QString& text);
 

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/MainForm.h"
 #include "smart/SmartReport.h"
 
 TInformationForm::TInformationForm(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint) {
+    qx::InstallFontSubstitutes();
     setWindowTitle(QStringLiteral("SMART Info"));
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/MainForm.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -20,6 +21,7 @@ QFont pixelFont(int pixels) {
 TShutDownForm::TShutDownForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    qx::InstallFontSubstitutes();
     setWindowTitle(QStringLiteral("Warning"));
     setFont(pixelFont(11));
     setFixedSize(457, 90);
