@@ -1,0 +1,95 @@
+// Creation of the main window's state and the common steps of the action buttons.
+#include "app/MainState.h"
+
+#include <cstdio>
+#include <limits>
+
+#include "QXLib/DbgLog.h"
+#include "config/Config.h"
+#include "platform/Platform.h"
+
+namespace qx {
+
+namespace {
+
+// Size of the executable as an open-and-seek-to-end reports it; 0 when it can't be opened.
+int32_t executableSize(const std::string& path) {
+    if (path.empty()) return 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    int32_t size = 0;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        const long pos = std::ftell(f);
+        if (pos > 0)
+            size = pos > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                             : static_cast<int32_t>(pos);
+    }
+    std::fclose(f);
+    return size;
+}
+
+}  // namespace
+
+std::string CreateMainState(MainState& state, UserSeam& user) {
+    const std::string creationTitle =
+        std::string("Quorvex ") + kControllerModel + " Toolbox " + kVersionText;
+    state.caption = creationTitle;
+    state.appTitle = creationTitle;
+
+    RDMode = false;
+    state.firmwareVer.clear();
+
+    Kernel* kernel = platform().kernel;
+    state.ExePath = kernel ? kernel->executablePath() : std::string();
+    state.IniPath = BuildIniPath(state.ExePath);
+    state.ExeFileSize = executableSize(state.ExePath);
+
+    if (state.ExeFileSize < kPackageModeThreshold) {
+        state.PackageMode = 0;
+        Configuration config;
+        std::string error;
+        if (!LoadConfiguration(state.IniPath, user, config, error)) return error;
+        state.firmwareVer = config.firmwareVer;
+        state.customTitle = config.customTitle;
+        state.customBkImage = config.customBkImage;
+        state.enFilterBinFile = config.enFilterBinFile;
+    } else {
+        state.PackageMode = 1;
+        state.customTitle.clear();
+    }
+
+    if (HasCustomTitle(state.customTitle)) {
+        const std::string title = state.customTitle + " Toolbox " + kVersionText;
+        state.caption = title;
+        state.appTitle = title;
+    }
+    return {};
+}
+
+void LockButtons(MainState& state, UserSeam& user) {
+    state.actionRunning = true;
+    user.clearLog();
+    user.enableScanAndExit(false);
+    if (user.rowCount() > 0) user.enableActions(false);
+}
+
+void UnlockButtons(MainState& state, UserSeam& user) {
+    user.enableScanAndExit(true);
+    if (user.rowCount() > 0) user.enableActions(true);
+    state.actionRunning = false;
+}
+
+int CountCheckedRows(MainState& state, UserSeam& user) {
+    (void)state;
+    int checked = 0;
+    const int rows = user.rowCount();
+    for (int row = 0; row < rows; ++row) {
+        SetRowStatus(user, row, "");
+        if (user.rowChecked(row)) ++checked;
+    }
+    return checked;
+}
+
+void SetRowStatus(UserSeam& user, int row, const std::string& text) { user.setRowStatus(row, text); }
+
+}  // namespace qx
