@@ -1,0 +1,146 @@
+// Reads of the firmware package behind the executable and of stand-alone .bin images.
+// Every read opens the file anew, seeks to an absolute offset, reads no more than its
+// field and closes the file again; short reads leave the zeros (or 0xFF) put there first.
+#include "update/Package.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace qx {
+
+namespace {
+
+// Reads up to `size` bytes at the current position; returns how many arrived.
+size_t readSome(std::ifstream& in, uint8_t* dst, size_t size) {
+    if (!in) return 0;
+    in.read(reinterpret_cast<char*>(dst), static_cast<std::streamsize>(size));
+    return static_cast<size_t>(in.gcount());
+}
+
+bool seekTo(std::ifstream& in, uint64_t offset) {
+    if (!in) return false;
+    in.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
+    return static_cast<bool>(in);
+}
+
+// A NUL-terminated text inside a fixed field: never reads past the field.
+std::string fieldText(const uint8_t* field, size_t width) {
+    const auto* begin = reinterpret_cast<const char*>(field);
+    const auto* end = std::find(begin, begin + width, '\0');
+    return std::string(begin, end);
+}
+
+std::string rawGroup(const uint8_t* block, size_t at, size_t width) {
+    return std::string(reinterpret_cast<const char*>(block) + at, width);
+}
+
+uint32_t readLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+PackageStartup ReadPackageStartup(const std::string& exePath) {
+    PackageStartup result;
+    std::ifstream in(exePath, std::ios::binary);
+    if (!in.is_open()) return result;
+    result.opened = true;
+    if (seekTo(in, kPackageHeaderOffset)) readSome(in, result.header.data(), result.header.size());
+    if (HeaderPictureFlag(result.header)) {
+        result.picture.assign(kPictureAreaSize, 0);
+        in.clear();
+        if (seekTo(in, kPictureAreaOffset)) readSome(in, result.picture.data(), result.picture.size());
+    }
+    return result;
+}
+
+std::string HeaderVersionText(const std::array<uint8_t, kPackageHeaderSize>& header) {
+    return fieldText(header.data(), kVersionTextWidth);
+}
+
+std::string HeaderProductName(const std::array<uint8_t, kPackageHeaderSize>& header) {
+    return fieldText(header.data() + kVersionTextWidth, kProductNameWidth);
+}
+
+bool HeaderPictureFlag(const std::array<uint8_t, kPackageHeaderSize>& header) {
+    return header[kPictureFlagOffset] != 0;
+}
+
+uint32_t ImageBase(bool pictureFlag) {
+    return pictureFlag ? kImageBaseWithPicture : kImageBaseNoPicture;
+}
+
+int32_t SlotCount(int32_t exeFileSize, bool pictureFlag) {
+    const int64_t room = static_cast<int64_t>(exeFileSize) - ImageBase(pictureFlag);
+    if (room <= 0) return 0;
+    return static_cast<int32_t>(room / kImageArea);
+}
+
+int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t exeFileSize,
+                           std::vector<uint8_t>& buffer,
+                           const std::function<bool(int slot, uint32_t length,
+                                                    const std::vector<uint8_t>& image)>& consumer) {
+    const int32_t slots = SlotCount(exeFileSize, pictureFlag);
+    if (slots <= 0) return -1;
+    std::ifstream in(exePath, std::ios::binary);
+    if (!in.is_open()) return -1;
+    if (!seekTo(in, ImageBase(pictureFlag))) return -1;
+
+    for (int slot = 0; slot < slots; ++slot) {
+        buffer.assign(kImageArea, 0);
+        std::array<uint8_t, kSlotHeaderSize> slotHeader{};
+        const size_t headerBytes = readSome(in, slotHeader.data(), slotHeader.size());
+        const uint32_t length = readLe32(slotHeader.data());
+        std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+        const size_t imageBytes = readSome(in, buffer.data(), buffer.size());
+        // A slot cut short by the end of the file holds only part of its image: the rest
+        // would be zeros, and a checksum recomputed over them would make a broken
+        // firmware look whole. Such a slot is never offered.
+        if (headerBytes < kSlotHeaderSize || imageBytes < std::min<uint64_t>(length, kImageArea))
+            break;
+        if (consumer(slot, length, buffer)) return slot;
+    }
+    buffer.assign(kImageArea, 0);
+    return -1;
+}
+
+bool LoadImageFile(const std::string& path, std::vector<uint8_t>& buffer, uint64_t& length) {
+    buffer.assign(kImageArea, 0xFF);
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    length = ec ? 0 : static_cast<uint64_t>(size);
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) return false;
+    readSome(in, buffer.data(), buffer.size());  // past the end of the file stays 0xFF
+    return true;
+}
+
+BuildInfoFields ReadBuildInfo(const uint8_t* buildInfo64) {
+    BuildInfoFields f;
+    f.svnVersion = rawGroup(buildInfo64, 6, 6);
+    f.buildDate = rawGroup(buildInfo64, 15, 11);
+    f.modelCode = rawGroup(buildInfo64, 36, 4);
+    f.fwVer = rawGroup(buildInfo64, 41, 2);
+    f.binFileCode = rawGroup(buildInfo64, 43, 4);
+    f.customerId = rawGroup(buildInfo64, 48, 4);
+    f.option = buildInfo64[63];
+    return f;
+}
+
+uint8_t ImageChecksumByte(const uint8_t* image, uint32_t length) {
+    if (length < 3 || length > kImageArea) return 0;
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i + 2 < length; ++i) sum += image[i];
+    return static_cast<uint8_t>((256u - (sum & 0xFFu)) & 0xFFu);
+}
+
+bool ImageChecksumValid(const uint8_t* image, uint32_t length) {
+    if (length < 3 || length > kImageArea) return false;
+    return ImageChecksumByte(image, length) == image[length - 1];
+}
+
+}  // namespace qx
