@@ -1,5 +1,6 @@
 # The demo package: qxupdater with a package of three synthetic images behind it, made by
-# qxpack on every plain build. Run the result with QXUPDATER_DEVICES=sim.
+# qxpack on every plain build (target qxupdater_demo_package; the file is
+# <build>/qxupdater-demo). Run it with QXUPDATER_DEVICES=sim.
 set(QX_DEMO_DIR ${CMAKE_BINARY_DIR}/demo)
 set(QX_DEMO_PICTURE ${CMAKE_SOURCE_DIR}/app/resources/demo_background.jpg)
 set(QX_DEMO_OUT ${CMAKE_BINARY_DIR}/qxupdater-demo${CMAKE_EXECUTABLE_SUFFIX})
@@ -40,4 +41,4 @@ add_custom_command(
   DEPENDS qxpack qxupdater ${QX_DEMO_IMAGE_FILES} ${QX_DEMO_PICTURE}
   COMMENT "Building qxupdater-demo"
   VERBATIM)
-add_custom_target(qxupdater-demo ALL DEPENDS ${QX_DEMO_OUT})
+add_custom_target(qxupdater_demo_package ALL DEPENDS ${QX_DEMO_OUT})
