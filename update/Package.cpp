@@ -91,12 +91,14 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
     if (!seekTo(in, ImageBase(pictureFlag))) return -1;
 
     for (int slot = 0; slot < slots; ++slot) {
-        buffer.assign(kImageArea, 0);
         std::array<uint8_t, kSlotHeaderSize> slotHeader{};
         const size_t headerBytes = readSome(in, slotHeader.data(), slotHeader.size());
         const uint32_t length = readLe32(slotHeader.data());
-        std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+        // The area is overwritten by the read; only what the file did not supply is cleared,
+        // which leaves the same bytes as clearing all of it first.
+        buffer.resize(kImageArea);
         const size_t imageBytes = readSome(in, buffer.data(), buffer.size());
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(imageBytes), buffer.end(), uint8_t{0});
         // A slot cut short by the end of the file holds only part of its image: the rest
         // would be zeros, and a checksum recomputed over them would make a broken
         // firmware look whole. Such a slot is never offered.
