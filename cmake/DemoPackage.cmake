@@ -33,9 +33,21 @@ foreach(entry IN LISTS QX_DEMO_IMAGES)
   math(EXPR QX_DEMO_SLOT "${QX_DEMO_SLOT} + 1")
 endforeach()
 
+# The package starts at 0x2FFE00, so the executable must stay below 3 MB: a debug build
+# only fits without its symbols, hence a stripped copy.
+set(QX_DEMO_EXE ${QX_DEMO_DIR}/qxupdater-stripped${CMAKE_EXECUTABLE_SUFFIX})
+if(CMAKE_STRIP)
+  set(QX_DEMO_STRIP_COMMAND COMMAND ${CMAKE_STRIP} ${QX_DEMO_EXE})
+else()
+  set(QX_DEMO_STRIP_COMMAND)
+endif()
+
 add_custom_command(
   OUTPUT ${QX_DEMO_OUT}
-  COMMAND $<TARGET_FILE:qxpack> build --exe $<TARGET_FILE:qxupdater> --out ${QX_DEMO_OUT}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QX_DEMO_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:qxupdater> ${QX_DEMO_EXE}
+  ${QX_DEMO_STRIP_COMMAND}
+  COMMAND $<TARGET_FILE:qxpack> build --exe ${QX_DEMO_EXE} --out ${QX_DEMO_OUT}
           --version 1.06 --product "QX Demo SSD" --picture ${QX_DEMO_PICTURE}
           ${QX_DEMO_IMAGE_FILES}
   DEPENDS qxpack qxupdater ${QX_DEMO_IMAGE_FILES} ${QX_DEMO_PICTURE}
