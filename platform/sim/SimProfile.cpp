@@ -1,22 +1,23 @@
-// Profile functions of the bench kernel. The portable INI functions live in
-// platform/ProfileFile.h; until they are there, the bench behaves as if every profile
-// file were missing (reads give the default, writes fail).
+// Profile functions of the bench kernel, on the portable profile files.
 #include "platform/sim/SimProfile.h"
+
+#include "platform/ProfileFile.h"
 
 namespace qx::sim {
 
-std::string profileFileString(const std::string&, const std::string&, const std::string& def,
-                              const std::string&) {
-    return def;
+std::string profileFileString(const std::string& section, const std::string& key,
+                              const std::string& def, const std::string& path) {
+    return ProfileGetString(section, key, def, path);
 }
 
-int32_t profileFileInt(const std::string&, const std::string&, int32_t def, const std::string&) {
-    return def;
+int32_t profileFileInt(const std::string& section, const std::string& key, int32_t def,
+                       const std::string& path) {
+    return ProfileGetInt(section, key, def, path);
 }
 
-bool profileFileWrite(const std::string&, const std::string&, const std::string&,
-                      const std::string&) {
-    return false;
+bool profileFileWrite(const std::string& section, const std::string& key,
+                      const std::string& value, const std::string& path) {
+    return ProfileWriteString(section, key, value, path);
 }
 
 }  // namespace qx::sim

@@ -1,0 +1,53 @@
+// Loading QXUpdater.ini through the platform's profile functions.
+#include "config/Config.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/Platform.h"
+
+namespace qx {
+
+namespace {
+
+constexpr const char* kSection = "DeviceSetting";
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                   ec);
+}
+
+}  // namespace
+
+std::string BuildIniPath(const std::string& exePath) {
+    const size_t sep = exePath.find_last_of("\\/");
+    const std::string dir = sep == std::string::npos ? std::string() : exePath.substr(0, sep + 1);
+    return dir + "QXUpdater.ini";
+}
+
+bool LoadConfiguration(const std::string& iniPath, UserSeam& user, Configuration& config,
+                       std::string& error) {
+    error.clear();
+    Kernel& kernel = *platform().kernel;
+    if (!fileExists(iniPath)) {
+        user.notice("Error",
+                    "The " + iniPath + " file cann't be found, and Updater will create the file!\n",
+                    BoxIcon::Error);
+        if (!kernel.writeProfileString(kSection, "FirmwareVer", "0.0", iniPath)) {
+            error = "Unable to write to " + iniPath;
+            return false;
+        }
+    }
+    config.firmwareVer = kernel.profileString(kSection, "FirmwareVer", "1.0", iniPath);
+    config.customTitle = kernel.profileString(kSection, "CustomTitle", "N/A", iniPath);
+    config.customBkImage = kernel.profileInt(kSection, "CustomBKImage", 0, iniPath);
+    config.enFilterBinFile = kernel.profileInt(kSection, "EnFilterBinFile", 0, iniPath);
+    return true;
+}
+
+bool HasCustomTitle(const std::string& customTitle) {
+    return customTitle.compare(0, 3, "N/A") != 0;
+}
+
+}  // namespace qx

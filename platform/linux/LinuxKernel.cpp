@@ -1,0 +1,130 @@
+// Kernel services on Linux.
+#include "platform/linux/LinuxKernel.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/ProfileFile.h"
+
+namespace qx {
+
+namespace {
+
+std::string runtimeDir() {
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if (dir != nullptr && dir[0] == '/') {
+        struct stat st {};
+        if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+    }
+    return "/tmp";
+}
+
+int openLockFile(const std::string& path) {
+    // O_NOFOLLOW: in a shared /tmp, a link planted under the name must not redirect us.
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+// flock keeps out other processes; the mutex keeps out the other threads of this one,
+// which share the descriptor and so would pass the flock.
+class FlockLock final : public NamedLock {
+public:
+    explicit FlockLock(std::string path) : path_(std::move(path)) {}
+    ~FlockLock() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    void lock() override {
+        mutex_.lock();
+        if (fd_ < 0) fd_ = openLockFile(path_);
+        if (fd_ >= 0) {
+            // Without the file (unwritable directory) only the threads of this process are
+            // kept apart; the lock still works within it.
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    void unlock() override {
+        if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+        mutex_.unlock();
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::mutex mutex_;
+};
+
+}  // namespace
+
+LinuxKernel::~LinuxKernel() {
+    // The single-instance descriptor is deliberately left open: it is held until the
+    // process ends.
+}
+
+std::string LinuxKernel::lockFilePath(const char* name, const char* suffix) {
+    std::string safe;
+    for (const char* p = name != nullptr ? name : ""; *p != '\0' && safe.size() < 128; ++p) {
+        const char c = *p;
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '-' || c == '_' || c == '.';
+        safe += ok ? c : '_';
+    }
+    if (safe.empty() || safe[0] == '.') safe.insert(safe.begin(), '_');
+    return runtimeDir() + "/" + safe + "-" + std::to_string(::getuid()) + suffix;
+}
+
+std::string LinuxKernel::executablePath() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf));
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof(buf)) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+bool LinuxKernel::acquireSingleInstance(const char* name) {
+    const int fd = openLockFile(lockFilePath(name, ".lock"));
+    // When the lock file cannot be made at all, nothing shows another instance running.
+    if (fd < 0) return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    instanceFd_ = fd;  // kept open until the process ends
+    return true;
+}
+
+void LinuxKernel::debugOutput(const char* text) {
+    if (text == nullptr) return;
+    const char* on = std::getenv("QXUPDATER_DEBUG");
+    if (on == nullptr || std::strcmp(on, "1") != 0) return;
+    std::fputs(text, stderr);
+}
+
+std::unique_ptr<NamedLock> LinuxKernel::openNamedLock(const char* name) {
+    return std::make_unique<FlockLock>(lockFilePath(name, ".namedlock"));
+}
+
+std::string LinuxKernel::profileString(const std::string& section, const std::string& key,
+                                       const std::string& def, const std::string& path) {
+    return ProfileGetString(section, key, def, path);
+}
+
+int32_t LinuxKernel::profileInt(const std::string& section, const std::string& key, int32_t def,
+                                const std::string& path) {
+    return ProfileGetInt(section, key, def, path);
+}
+
+bool LinuxKernel::writeProfileString(const std::string& section, const std::string& key,
+                                     const std::string& value, const std::string& path) {
+    return ProfileWriteString(section, key, value, path);
+}
+
+int LinuxKernel::shutDownComputer() { return shutdownHandler_ ? shutdownHandler_() : 0; }
+
+}  // namespace qx

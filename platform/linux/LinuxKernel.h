@@ -1,0 +1,47 @@
+// Kernel services on Linux: the executable path, the single-instance and named locks on
+// flock(2), the debugger output on stderr (when asked for) and portable profile files.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace qx {
+
+class LinuxKernel final : public Kernel {
+public:
+    LinuxKernel() = default;
+    ~LinuxKernel() override;
+    LinuxKernel(const LinuxKernel&) = delete;
+    LinuxKernel& operator=(const LinuxKernel&) = delete;
+
+    std::string executablePath() override;
+    // An exclusive flock on "<name>-<uid>.lock" in $XDG_RUNTIME_DIR (else /tmp). The
+    // descriptor stays open for the life of the process, so the system drops the lock
+    // when the process ends, crashed or not.
+    bool acquireSingleInstance(const char* name) override;
+    // Writes to stderr only when QXUPDATER_DEBUG=1.
+    void debugOutput(const char* text) override;
+    std::unique_ptr<NamedLock> openNamedLock(const char* name) override;
+    std::string profileString(const std::string& section, const std::string& key,
+                              const std::string& def, const std::string& path) override;
+    int32_t profileInt(const std::string& section, const std::string& key, int32_t def,
+                       const std::string& path) override;
+    bool writeProfileString(const std::string& section, const std::string& key,
+                            const std::string& value, const std::string& path) override;
+    // Calls the handler installed by the desktop (a session power-off request); 0 without.
+    int shutDownComputer() override;
+
+    void setShutdownHandler(std::function<int()> handler) { shutdownHandler_ = std::move(handler); }
+
+    // The file that backs a lock of this name (the name made safe for a file name).
+    static std::string lockFilePath(const char* name, const char* suffix);
+
+private:
+    std::function<int()> shutdownHandler_;
+    int instanceFd_ = -1;
+};
+
+}  // namespace qx
