@@ -5,26 +5,21 @@
 
 #include "platform/sim/SimBench.h"
 
-#if __has_include("platform/RealClock.h")
 #include "platform/RealClock.h"
 #define QX_HAVE_REAL_CLOCK 1
-#endif
 #if defined(_WIN32)
-#if __has_include("platform/windows/WinKernel.h") && __has_include("platform/windows/WinDevices.h") && \
-    __has_include("platform/windows/WinSystem.h")
+// The Windows kernel services are the last piece of that back-end to arrive.
+#if __has_include("platform/windows/WinKernel.h")
 #include "platform/windows/WinDevices.h"
 #include "platform/windows/WinKernel.h"
 #include "platform/windows/WinSystem.h"
 #define QX_HAVE_REAL_BACKEND 1
 #endif
 #else
-#if __has_include("platform/linux/LinuxKernel.h") && __has_include("platform/linux/LinuxDevices.h") && \
-    __has_include("platform/linux/LinuxSystem.h")
 #include "platform/linux/LinuxDevices.h"
 #include "platform/linux/LinuxKernel.h"
 #include "platform/linux/LinuxSystem.h"
 #define QX_HAVE_REAL_BACKEND 1
-#endif
 #endif
 
 namespace qx {
