@@ -1,0 +1,123 @@
+// Kernel services on Windows.
+#include "platform/windows/WinKernel.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace qx {
+
+namespace {
+
+std::wstring widen(const std::string& s) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string narrow(const wchar_t* w, size_t len) {
+    if (len == 0) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), nullptr, 0, nullptr,
+                                      nullptr);
+    if (n <= 0) return {};
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+class MutexLock final : public NamedLock {
+public:
+    explicit MutexLock(HANDLE h) : h_(h) {}
+    ~MutexLock() override {
+        if (h_ != nullptr) CloseHandle(h_);
+    }
+    void lock() override {
+        if (h_ != nullptr) WaitForSingleObject(h_, INFINITE);
+    }
+    void unlock() override {
+        if (h_ != nullptr) ReleaseMutex(h_);
+    }
+
+private:
+    HANDLE h_;
+};
+
+}  // namespace
+
+std::string WinKernel::executablePath() {
+    // Grows the buffer until the whole path fits (a cut path is not returned).
+    std::vector<char> buf(MAX_PATH);
+    for (int i = 0; i < 6; ++i) {
+        const DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) return std::string(buf.data(), n);
+        buf.resize(buf.size() * 2);
+    }
+    return {};
+}
+
+bool WinKernel::acquireSingleInstance(const char* name) {
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, name);
+    // GetLastError straight after the call; the handle is kept either way (never closed).
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return false;
+    (void)h;
+    return true;
+}
+
+void WinKernel::debugOutput(const char* text) {
+    if (text != nullptr) OutputDebugStringA(text);
+}
+
+std::unique_ptr<NamedLock> WinKernel::openNamedLock(const char* name) {
+    HANDLE h = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+    if (h == nullptr) h = CreateMutexA(nullptr, FALSE, name);
+    return std::make_unique<MutexLock>(h);
+}
+
+std::string WinKernel::profileString(const std::string& section, const std::string& key,
+                                     const std::string& def, const std::string& path) {
+    const std::wstring s = widen(section), k = widen(key), d = widen(def), p = widen(path);
+    // Grows the buffer while the value fills it, up to a bound.
+    std::vector<wchar_t> buf(1024);
+    for (;;) {
+        const DWORD n = GetPrivateProfileStringW(s.c_str(), k.c_str(), d.c_str(), buf.data(),
+                                                 static_cast<DWORD>(buf.size()), p.c_str());
+        if (n + 1 < buf.size() || buf.size() >= (64u << 10))
+            return narrow(buf.data(), std::min<size_t>(n, buf.size() - 1));
+        buf.resize(buf.size() * 4);
+    }
+}
+
+int32_t WinKernel::profileInt(const std::string& section, const std::string& key, int32_t def,
+                              const std::string& path) {
+    const std::wstring s = widen(section), k = widen(key), p = widen(path);
+    return static_cast<int32_t>(GetPrivateProfileIntW(s.c_str(), k.c_str(), def, p.c_str()));
+}
+
+bool WinKernel::writeProfileString(const std::string& section, const std::string& key,
+                                   const std::string& value, const std::string& path) {
+    const std::wstring s = widen(section), k = widen(key), v = widen(value), p = widen(path);
+    return WritePrivateProfileStringW(s.c_str(), k.c_str(), v.c_str(), p.c_str()) != FALSE;
+}
+
+int WinKernel::shutDownComputer() {
+    HANDLE process = GetCurrentProcess();
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 0;
+    TOKEN_PRIVILEGES tp{};
+    LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &tp.Privileges[0].Luid);
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
+    const DWORD err = GetLastError();
+    CloseHandle(token);
+    if (err != ERROR_SUCCESS) return 0;
+    ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE | EWX_POWEROFF, 0);
+    return 1;
+}
+
+}  // namespace qx

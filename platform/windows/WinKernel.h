@@ -1,0 +1,33 @@
+// Kernel services on Windows: the real Win32 calls for the executable path, the
+// single-instance mapping, the debugger output, named mutexes, the profile functions and
+// the power-off.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace qx {
+
+class WinKernel final : public Kernel {
+public:
+    std::string executablePath() override;
+    // A named 4-byte file mapping; false when it already exists. The handle is never
+    // closed, so the name stays taken until the process ends.
+    bool acquireSingleInstance(const char* name) override;
+    void debugOutput(const char* text) override;
+    // A named mutex, opened when it exists, created (not owned) otherwise.
+    std::unique_ptr<NamedLock> openNamedLock(const char* name) override;
+    // The wide profile functions; texts converted between UTF-8 and UTF-16.
+    std::string profileString(const std::string& section, const std::string& key,
+                              const std::string& def, const std::string& path) override;
+    int32_t profileInt(const std::string& section, const std::string& key, int32_t def,
+                       const std::string& path) override;
+    bool writeProfileString(const std::string& section, const std::string& key,
+                            const std::string& value, const std::string& path) override;
+    // Enables the shutdown privilege and asks for a forced power-off.
+    int shutDownComputer() override;
+};
+
+}  // namespace qx
