@@ -1,2 +1,82 @@
+// Program entry: back-end, single instance, the three windows, the message loop.
 #include <QApplication>
-int main(int argc, char** argv) { QApplication app(argc, argv); return 0; }
+#include <QString>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "app/MainForm.h"
+#include "app/MainState.h"
+#include "platform/HostPlatform.h"
+#include "platform/Platform.h"
+#include "smart/InformationForm.h"
+#include "update/ShutDownForm.h"
+
+#if defined(__linux__)
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+namespace {
+// Power-off through the service manager. A refusal (no permission, no logind, no system
+// bus) is silent: the shutdown prompt simply stays open.
+int PowerOffThroughLogind() {
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return 0;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PowerOff"));
+    call << false;  // not interactive: no password prompt from the policy agent
+    const QDBusMessage reply = bus.call(call);
+    return reply.type() == QDBusMessage::ReplyMessage ? 1 : 0;
+}
+}  // namespace
+#endif
+
+int main(int argc, char** argv) {
+    // The command line is not read: the toolkit gets the program name only.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    const QString startTitle =
+        QStringLiteral("Quorvex %1 Toolbox %2")
+            .arg(QString::fromLatin1(qx::kControllerModel), QString::fromLatin1(qx::kVersionText));
+
+    std::string error;
+    std::unique_ptr<qx::HostPlatform> host = qx::HostPlatform::fromEnvironment(error);
+    if (!host) {
+        std::fprintf(stderr, "qxupdater: %s\n", error.c_str());
+        QApplication app(qtArgc, qtArgv);
+        qx::ShowErrorBox(startTitle, QString::fromLocal8Bit(error.c_str()));
+        return 1;
+    }
+    host->install();
+
+    // Another copy running: end at once, without a window, a message or a drive touched.
+    if (!qx::platform().kernel->acquireSingleInstance("QXUpdater")) return 0;
+
+    QApplication app(qtArgc, qtArgv);
+#if defined(__linux__)
+    host->setPowerOffHandler(&PowerOffThroughLogind);
+#endif
+
+    std::unique_ptr<TMainForm> mainForm;
+    std::unique_ptr<TInformationForm> informationForm;
+    try {
+        mainForm = std::make_unique<TMainForm>();
+        auto* shutDownForm = new TShutDownForm(mainForm.get());  // centred on the main window
+        informationForm = std::make_unique<TInformationForm>();   // placed by the system
+        mainForm->setModalForms(shutDownForm, informationForm.get());
+        mainForm->show();
+    } catch (const std::exception& e) {
+        qx::ShowErrorBox(mainForm ? mainForm->appTitle() : startTitle, QString::fromLocal8Bit(e.what()));
+        return 0;
+    } catch (...) {
+        qx::ShowErrorBox(mainForm ? mainForm->appTitle() : startTitle, QString());
+        return 0;
+    }
+    app.exec();
+    informationForm.reset();
+    mainForm.reset();
+    return 0;
+}

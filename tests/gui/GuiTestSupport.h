@@ -30,6 +30,11 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/SimBench.h"
+// The writer's inspection record has a member named like Qt's "slots" keyword macro.
+#pragma push_macro("slots")
+#undef slots
+#include "update/PackageWriter.h"
+#pragma pop_macro("slots")
 
 namespace qx::guitest {
 
@@ -175,49 +180,45 @@ inline bool writeFile(const QString& path, const QByteArray& bytes) {
     return f.write(bytes) == bytes.size();
 }
 
-// A firmware image of `length` bytes carrying `buildInfo` (ASCII, NUL-filled to 63), the
-// 0xA5 marker at length-2 and a valid checksum at length-1.
-inline QByteArray makeImage(int length, const char* buildInfo, unsigned seed) {
-    QByteArray image(length, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (int i = 0; i < length; ++i) {
-        x = x * 1103515245u + 12345u;
-        image[i] = static_cast<char>((x >> 16) & 0xFF);
-    }
-    QByteArray info(64, '\0');
-    info.replace(0, static_cast<qsizetype>(std::strlen(buildInfo)), buildInfo);
-    image.replace(768, 64, info);
-    image[length - 2] = static_cast<char>(0xA5);
-    unsigned sum = 0;
-    for (int i = 0; i + 2 < length; ++i) sum += static_cast<unsigned char>(image[i]);
-    image[length - 1] = static_cast<char>((256 - (sum & 0xFF)) & 0xFF);
-    return image;
-}
+// One image slot of a test package: its length and BuildInfo text.
+struct SlotSpec {
+    uint32_t length = 0;
+    const char* buildInfo = "";
+};
 
-// An executable with a firmware package appended: header (version text, product name,
-// picture flag), the picture area when a picture is given, and one slot per image.
-inline QByteArray makePackagedExecutable(const QByteArray& version, const QByteArray& product,
-                                         const QByteArray& jpeg, const std::vector<QByteArray>& images) {
-    QByteArray exe(0x2FFE00, '\0');
-    exe.replace(0, 4, "\x7f" "ELF");
-    QByteArray header(512, '\0');
-    header.replace(0, std::min<qsizetype>(version.size(), 13), version.left(13));
-    header.replace(14, std::min<qsizetype>(product.size(), 11), product.left(11));
-    header[32] = jpeg.isEmpty() ? '\0' : '\1';
-    exe += header;
+// Builds, in `dir`, an executable named `name` with a firmware package behind it (the
+// packaging tool's own writer): version text, product name, the picture when one is given,
+// one synthetic image per slot. Returns its path, or an empty text with `error` set.
+inline QString makePackagedExecutable(const QString& dir, const QString& name, const std::string& version,
+                                      const std::string& product, const QByteArray& jpeg,
+                                      const std::vector<SlotSpec>& slotSpecs, std::string& error) {
+    const QString exe = dir + QStringLiteral("/") + name + QStringLiteral(".in");
+    if (!writeFile(exe, QByteArray("\x7f" "ELF test executable"))) return {};
+    PackageBuildRequest request;
+    request.exePath = exe.toStdString();
+    request.outPath = (dir + QStringLiteral("/") + name).toStdString();
+    request.versionText = version;
+    request.productName = product;
     if (!jpeg.isEmpty()) {
-        QByteArray area(0x14000, '\0');
-        area.replace(0, jpeg.size(), jpeg);
-        exe += area;
+        const QString picture = dir + QStringLiteral("/") + name + QStringLiteral(".jpg");
+        if (!writeFile(picture, jpeg)) return {};
+        request.picturePath = picture.toStdString();
     }
-    for (const QByteArray& image : images) {
-        QByteArray slot(16 + 0x28000, '\0');
-        const quint32 len = static_cast<quint32>(image.size());
-        for (int i = 0; i < 4; ++i) slot[i] = static_cast<char>((len >> (8 * i)) & 0xFF);
-        slot.replace(16, image.size(), image);
-        exe += slot;
+    for (size_t i = 0; i < slotSpecs.size(); ++i) {
+        SyntheticImageSpec spec;
+        spec.length = slotSpecs[i].length;
+        spec.buildInfo = slotSpecs[i].buildInfo;
+        spec.seed = static_cast<uint32_t>(i + 1);
+        std::vector<uint8_t> image;
+        if (!MakeSyntheticImage(spec, image, error)) return {};
+        const QString path = dir + QStringLiteral("/") + name + QStringLiteral(".slot%1").arg(i);
+        if (!writeFile(path, QByteArray(reinterpret_cast<const char*>(image.data()),
+                                        static_cast<qsizetype>(image.size()))))
+            return {};
+        request.imagePaths.push_back(path.toStdString());
     }
-    return exe;
+    if (!BuildPackage(request, error)) return {};
+    return QString::fromStdString(request.outPath);
 }
 
 }  // namespace qx::guitest
