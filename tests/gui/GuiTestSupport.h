@@ -140,8 +140,10 @@ private:
     Platform previous_;
 };
 
-// A JPEG of the given size made with libjpeg (solid colour with a darker left half).
-inline QByteArray makeJpeg(int width, int height, QRgb colour = qRgb(200, 40, 40)) {
+// A JPEG made with libjpeg: `components` samples per pixel in `space`, each row filled by
+// `fillRow(y, row)`.
+inline QByteArray encodeJpeg(int width, int height, int components, J_COLOR_SPACE space,
+                             const std::function<void(int, unsigned char*)>& fillRow) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -151,19 +153,14 @@ inline QByteArray makeJpeg(int width, int height, QRgb colour = qRgb(200, 40, 40
     jpeg_mem_dest(&cinfo, &out, &outSize);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<unsigned char> row(static_cast<size_t>(width) * 3);
+    std::vector<unsigned char> row(static_cast<size_t>(width) * static_cast<size_t>(components));
     while (cinfo.next_scanline < cinfo.image_height) {
-        for (int x = 0; x < width; ++x) {
-            const int shade = x < width / 2 ? 2 : 1;
-            row[static_cast<size_t>(3 * x)] = static_cast<unsigned char>(qRed(colour) / shade);
-            row[static_cast<size_t>(3 * x + 1)] = static_cast<unsigned char>(qGreen(colour) / shade);
-            row[static_cast<size_t>(3 * x + 2)] = static_cast<unsigned char>(qBlue(colour) / shade);
-        }
+        fillRow(static_cast<int>(cinfo.next_scanline), row.data());
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&cinfo, &r, 1);
     }
@@ -172,6 +169,18 @@ inline QByteArray makeJpeg(int width, int height, QRgb colour = qRgb(200, 40, 40
     jpeg_destroy_compress(&cinfo);
     std::free(out);
     return bytes;
+}
+
+// An RGB JPEG of the given size: `colour`, with the left half at half brightness.
+inline QByteArray makeJpeg(int width, int height, QRgb colour = qRgb(200, 40, 40)) {
+    return encodeJpeg(width, height, 3, JCS_RGB, [&](int, unsigned char* row) {
+        for (int x = 0; x < width; ++x) {
+            const int shade = x < width / 2 ? 2 : 1;
+            row[3 * x] = static_cast<unsigned char>(qRed(colour) / shade);
+            row[3 * x + 1] = static_cast<unsigned char>(qGreen(colour) / shade);
+            row[3 * x + 2] = static_cast<unsigned char>(qBlue(colour) / shade);
+        }
+    });
 }
 
 inline bool writeFile(const QString& path, const QByteArray& bytes) {

@@ -9,38 +9,17 @@ using qx::guitest::makeJpeg;
 
 namespace {
 
+// Pure cyan ink, no black: (0, 255, 255) once converted. libjpeg marks the file as an Adobe
+// one, whose samples are stored inverted (255 = no ink).
 QByteArray makeCmykJpeg(int width, int height) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    // Pure cyan ink, no black: (0, 255, 255) once converted. libjpeg marks the file as an
-    // Adobe one, whose samples are stored inverted (255 = no ink).
-    std::vector<unsigned char> row(static_cast<size_t>(width) * 4);
-    for (int x = 0; x < width; ++x) {
-        row[static_cast<size_t>(4 * x)] = 0;
-        row[static_cast<size_t>(4 * x + 1)] = 255;
-        row[static_cast<size_t>(4 * x + 2)] = 255;
-        row[static_cast<size_t>(4 * x + 3)] = 255;
-    }
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(outSize));
-    jpeg_destroy_compress(&cinfo);
-    std::free(out);
-    return bytes;
+    return qx::guitest::encodeJpeg(width, height, 4, JCS_CMYK, [&](int, unsigned char* row) {
+        for (int x = 0; x < width; ++x) {
+            row[4 * x] = 0;
+            row[4 * x + 1] = 255;
+            row[4 * x + 2] = 255;
+            row[4 * x + 3] = 255;
+        }
+    });
 }
 
 bool decode(const QByteArray& bytes, QImage& image, QString& error) {
