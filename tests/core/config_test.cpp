@@ -1,0 +1,154 @@
+// Loading QXUpdater.ini: creation when missing, the four settings, the custom-title rule.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "config/Config.h"
+#include "platform/Platform.h"
+#include "platform/ProfileFile.h"
+#include "support/ProcedureBench.h"
+#include "support/ScriptedUser.h"
+
+namespace qx {
+namespace {
+
+using test::ScriptedUser;
+using test::TempDir;
+
+// A kernel whose profile functions work on real files; the rest is inert.
+class ProfileKernel final : public Kernel {
+public:
+    std::string executablePath() override { return {}; }
+    bool acquireSingleInstance(const char*) override { return true; }
+    void debugOutput(const char*) override {}
+    std::unique_ptr<NamedLock> openNamedLock(const char*) override { return nullptr; }
+    std::string profileString(const std::string& s, const std::string& k, const std::string& d,
+                              const std::string& p) override {
+        return ProfileGetString(s, k, d, p);
+    }
+    int32_t profileInt(const std::string& s, const std::string& k, int32_t d,
+                       const std::string& p) override {
+        return ProfileGetInt(s, k, d, p);
+    }
+    bool writeProfileString(const std::string& s, const std::string& k, const std::string& v,
+                            const std::string& p) override {
+        ++writes;
+        return ProfileWriteString(s, k, v, p);
+    }
+    int shutDownComputer() override { return 0; }
+    int writes = 0;
+};
+
+class ConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = platform();
+        Platform p = previous_;
+        p.kernel = &kernel;
+        installPlatform(p);
+    }
+    void TearDown() override { installPlatform(previous_); }
+
+    static void writeFile(const std::string& path, const std::string& data) {
+        std::ofstream out(path, std::ios::binary);
+        out << data;
+    }
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    ProfileKernel kernel;
+    ScriptedUser user;
+    TempDir dir;
+
+private:
+    Platform previous_;
+};
+
+TEST_F(ConfigTest, MissingFileIsAnnouncedThenCreatedWithFirmwareVerZero) {
+    const std::string ini = dir.file("QXUpdater.ini");
+    Configuration config;
+    std::string error;
+    ASSERT_TRUE(LoadConfiguration(ini, user, config, error));
+    EXPECT_TRUE(error.empty());
+    ASSERT_EQ(user.calls.size(), 1u);
+    EXPECT_EQ(user.calls[0].what, "notice");
+    EXPECT_EQ(user.calls[0].caption, "Error");
+    EXPECT_EQ(user.calls[0].text,
+              "The " + ini + " file cann't be found, and Updater will create the file!\n");
+    EXPECT_EQ(user.calls[0].icon, BoxIcon::Error);
+    EXPECT_EQ(readFile(ini), "[DeviceSetting]\r\nFirmwareVer=0.0\r\n");
+    // A first run works with the written value, the other settings at their defaults.
+    EXPECT_EQ(config.firmwareVer, "0.0");
+    EXPECT_EQ(config.customTitle, "N/A");
+    EXPECT_EQ(config.customBkImage, 0);
+    EXPECT_EQ(config.enFilterBinFile, 0);
+    EXPECT_FALSE(HasCustomTitle(config.customTitle));
+}
+
+TEST_F(ConfigTest, UnwritableFileIsAnError) {
+    const std::string ini = dir.file("no-such-dir/QXUpdater.ini");
+    Configuration config;
+    std::string error;
+    EXPECT_FALSE(LoadConfiguration(ini, user, config, error));
+    EXPECT_EQ(error, "Unable to write to " + ini);
+    EXPECT_EQ(user.count("notice"), 1);  // the "missing" message came first
+    EXPECT_EQ(kernel.writes, 1);
+}
+
+TEST_F(ConfigTest, ExistingFileIsReadAndLeftAlone) {
+    const std::string ini = dir.file("QXUpdater.ini");
+    const std::string text =
+        "[DeviceSetting]\nFirmwareVer=R1.2.3-long\nCustomTitle=My Drive\nCustomBKImage=1\n"
+        "EnFilterBinFile=0x10\n";
+    writeFile(ini, text);
+    Configuration config;
+    std::string error;
+    ASSERT_TRUE(LoadConfiguration(ini, user, config, error));
+    EXPECT_TRUE(user.calls.empty());
+    EXPECT_EQ(kernel.writes, 0);
+    EXPECT_EQ(readFile(ini), text);
+    EXPECT_EQ(config.firmwareVer, "R1.2.3-long");
+    EXPECT_EQ(config.customTitle, "My Drive");
+    EXPECT_TRUE(HasCustomTitle(config.customTitle));
+    EXPECT_EQ(config.customBkImage, 1);
+    EXPECT_EQ(config.enFilterBinFile, 16);
+}
+
+TEST_F(ConfigTest, MissingKeysAndNonNumbersGiveDefaults) {
+    const std::string ini = dir.file("QXUpdater.ini");
+    writeFile(ini, "[DeviceSetting]\r\nCustomBKImage=yes\r\n");
+    Configuration config;
+    config.firmwareVer = "stale";
+    std::string error;
+    ASSERT_TRUE(LoadConfiguration(ini, user, config, error));
+    EXPECT_EQ(config.firmwareVer, "1.0");
+    EXPECT_EQ(config.customTitle, "N/A");
+    EXPECT_EQ(config.customBkImage, 0);
+    EXPECT_EQ(config.enFilterBinFile, 0);
+}
+
+TEST(ConfigRules, CustomTitleIsAnythingNotStartingWithNA) {
+    EXPECT_FALSE(HasCustomTitle("N/A"));
+    EXPECT_FALSE(HasCustomTitle("N/A custom"));
+    EXPECT_TRUE(HasCustomTitle("My Drive"));
+    EXPECT_TRUE(HasCustomTitle("n/a"));
+    EXPECT_TRUE(HasCustomTitle("N/"));
+    EXPECT_TRUE(HasCustomTitle(""));
+}
+
+TEST(ConfigRules, IniPathSitsBesideTheExecutable) {
+    EXPECT_EQ(BuildIniPath("C:\\Tools\\QX\\QXUpdater.exe"), "C:\\Tools\\QX\\QXUpdater.ini");
+    EXPECT_EQ(BuildIniPath("/opt/qx/bin/qxupdater"), "/opt/qx/bin/QXUpdater.ini");
+    EXPECT_EQ(BuildIniPath("C:\\mixed/dir\\app.exe"), "C:\\mixed/dir\\QXUpdater.ini");
+    EXPECT_EQ(BuildIniPath("C:/a\\b/app.exe"), "C:/a\\b/QXUpdater.ini");
+    EXPECT_EQ(BuildIniPath("app.exe"), "QXUpdater.ini");
+    EXPECT_EQ(BuildIniPath(""), "QXUpdater.ini");
+}
+
+}  // namespace
+}  // namespace qx
