@@ -1,0 +1,107 @@
+// Windows kernel services under the real Win32 calls: profile files, the single-instance
+// mapping and named mutexes. The power-off is never called here.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/windows/WinKernel.h"
+#include "support/ProcedureBench.h"
+
+namespace qx {
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(WinKernel, ProfileRoundTripAndRules) {
+    test::TempDir dir;
+    WinKernel kernel;
+    const std::string ini = dir.file("QXUpdater.ini");
+    EXPECT_EQ(kernel.profileString("DeviceSetting", "FirmwareVer", "1.0", ini), "1.0");
+    EXPECT_EQ(kernel.profileInt("DeviceSetting", "CustomBKImage", 5, ini), 5);
+    ASSERT_TRUE(kernel.writeProfileString("DeviceSetting", "FirmwareVer", "0.0", ini));
+    EXPECT_TRUE(std::filesystem::exists(ini));
+    EXPECT_NE(readFile(ini).find("FirmwareVer=0.0"), std::string::npos);
+    EXPECT_EQ(kernel.profileString("devicesetting", "FIRMWAREVER", "1.0", ini), "0.0");
+
+    {
+        std::ofstream out(ini, std::ios::binary);
+        out << "[DeviceSetting]\r\nCustomTitle = \"My Drive\" \r\nCustomBKImage=12abc\r\n"
+               "EnFilterBinFile=abc\r\nHex=0x1F\r\nNeg=-5\r\nCustomTitle=second\r\n";
+    }
+    EXPECT_EQ(kernel.profileString("DeviceSetting", "CustomTitle", "N/A", ini), "My Drive");
+    EXPECT_EQ(kernel.profileInt("DeviceSetting", "CustomBKImage", 9, ini), 12);
+    EXPECT_EQ(kernel.profileInt("DeviceSetting", "EnFilterBinFile", 9, ini), 0);
+    EXPECT_EQ(kernel.profileInt("DeviceSetting", "Hex", 9, ini), 31);
+    EXPECT_EQ(kernel.profileInt("DeviceSetting", "Neg", 9, ini), -5);
+    EXPECT_EQ(kernel.profileInt("DeviceSetting", "Missing", 9, ini), 9);
+
+    // Text beyond ASCII goes through as UTF-8.
+    const std::string title = "Disque \xC3\xA9tendu";
+    ASSERT_TRUE(kernel.writeProfileString("DeviceSetting", "Other", title, ini));
+    EXPECT_EQ(kernel.profileString("DeviceSetting", "Other", "", ini), title);
+
+    // A directory that does not exist cannot take the file.
+    EXPECT_FALSE(kernel.writeProfileString("S", "K", "v", dir.file("none\\x.ini")));
+}
+
+TEST(WinKernel, SecondSingleInstanceIsRefused) {
+    WinKernel kernel;
+    const std::string name = "QXUpdaterTest-" + std::to_string(GetCurrentProcessId());
+    EXPECT_TRUE(kernel.acquireSingleInstance(name.c_str()));
+    EXPECT_FALSE(kernel.acquireSingleInstance(name.c_str()));
+    EXPECT_FALSE(WinKernel().acquireSingleInstance(name.c_str()));
+    EXPECT_TRUE(kernel.acquireSingleInstance((name + "-other").c_str()));
+}
+
+TEST(WinKernel, NamedLockIsAMutex) {
+    WinKernel kernel;
+    const std::string name = "QXLockTest-" + std::to_string(GetCurrentProcessId());
+    auto lock = kernel.openNamedLock(name.c_str());
+    ASSERT_NE(lock, nullptr);
+    // The mutex exists under its name once opened.
+    HANDLE probe = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    ASSERT_NE(probe, nullptr);
+    lock->lock();
+    // Held by this thread: another thread cannot take it.
+    struct Ctx { HANDLE h; DWORD result; } ctx{probe, 0};
+    auto tryTake = [](LPVOID p) -> DWORD {
+        auto* c = static_cast<Ctx*>(p);
+        c->result = WaitForSingleObject(c->h, 0);
+        if (c->result == WAIT_OBJECT_0) ReleaseMutex(c->h);
+        return 0;
+    };
+    HANDLE t = CreateThread(nullptr, 0, tryTake, &ctx, 0, nullptr);
+    ASSERT_NE(t, nullptr);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    EXPECT_EQ(ctx.result, static_cast<DWORD>(WAIT_TIMEOUT));
+    lock->unlock();
+    t = CreateThread(nullptr, 0, tryTake, &ctx, 0, nullptr);
+    ASSERT_NE(t, nullptr);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    EXPECT_EQ(ctx.result, static_cast<DWORD>(WAIT_OBJECT_0));
+    // A second open of the same name shares the mutex.
+    auto again = kernel.openNamedLock(name.c_str());
+    again->lock();
+    again->unlock();
+    CloseHandle(probe);
+}
+
+TEST(WinKernel, ExecutablePathIsTheTestProgram) {
+    WinKernel kernel;
+    const std::string exe = kernel.executablePath();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_NE(exe.find("qxcore_tests"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qx
