@@ -1,7 +1,6 @@
 // Loading QXUpdater.ini through the platform's profile functions.
 #include "config/Config.h"
 
-#include <cstdio>
 #include <filesystem>
 
 #include "platform/Platform.h"

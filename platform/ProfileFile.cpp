@@ -1,7 +1,6 @@
 // Profile ("INI") files read and written without the operating system's help.
 #include "platform/ProfileFile.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <vector>
