@@ -50,6 +50,7 @@ add_custom_command(
   COMMAND $<TARGET_FILE:qxpack> build --exe ${QX_DEMO_EXE} --out ${QX_DEMO_OUT}
           --version 1.06 --product "QX Demo SSD" --picture ${QX_DEMO_PICTURE}
           ${QX_DEMO_IMAGE_FILES}
+  COMMAND chmod 755 ${QX_DEMO_OUT}
   DEPENDS qxpack qxupdater ${QX_DEMO_IMAGE_FILES} ${QX_DEMO_PICTURE}
   COMMENT "Building qxupdater-demo"
   VERBATIM)
