@@ -7,50 +7,21 @@
 #include <string>
 
 #include "config/Config.h"
-#include "platform/Platform.h"
-#include "platform/ProfileFile.h"
 #include "support/ProcedureBench.h"
 #include "support/ScriptedUser.h"
+#include "support/TestKernel.h"
 
 namespace qx {
 namespace {
 
+using test::ScopedKernel;
 using test::ScriptedUser;
 using test::TempDir;
-
-// A kernel whose profile functions work on real files; the rest is inert.
-class ProfileKernel final : public Kernel {
-public:
-    std::string executablePath() override { return {}; }
-    bool acquireSingleInstance(const char*) override { return true; }
-    void debugOutput(const char*) override {}
-    std::unique_ptr<NamedLock> openNamedLock(const char*) override { return nullptr; }
-    std::string profileString(const std::string& s, const std::string& k, const std::string& d,
-                              const std::string& p) override {
-        return ProfileGetString(s, k, d, p);
-    }
-    int32_t profileInt(const std::string& s, const std::string& k, int32_t d,
-                       const std::string& p) override {
-        return ProfileGetInt(s, k, d, p);
-    }
-    bool writeProfileString(const std::string& s, const std::string& k, const std::string& v,
-                            const std::string& p) override {
-        ++writes;
-        return ProfileWriteString(s, k, v, p);
-    }
-    int shutDownComputer() override { return 0; }
-    int writes = 0;
-};
+using test::TestKernel;
 
 class ConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = platform();
-        Platform p = previous_;
-        p.kernel = &kernel;
-        installPlatform(p);
-    }
-    void TearDown() override { installPlatform(previous_); }
+    ConfigTest() : installed_(kernel) {}
 
     static void writeFile(const std::string& path, const std::string& data) {
         std::ofstream out(path, std::ios::binary);
@@ -61,12 +32,12 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    ProfileKernel kernel;
+    TestKernel kernel;
     ScriptedUser user;
     TempDir dir;
 
 private:
-    Platform previous_;
+    ScopedKernel installed_;
 };
 
 TEST_F(ConfigTest, MissingFileIsAnnouncedThenCreatedWithFirmwareVerZero) {
@@ -97,7 +68,7 @@ TEST_F(ConfigTest, UnwritableFileIsAnError) {
     EXPECT_FALSE(LoadConfiguration(ini, user, config, error));
     EXPECT_EQ(error, "Unable to write to " + ini);
     EXPECT_EQ(user.count("notice"), 1);  // the "missing" message came first
-    EXPECT_EQ(kernel.writes, 1);
+    EXPECT_EQ(kernel.profileWrites, 1);
 }
 
 TEST_F(ConfigTest, ExistingFileIsReadAndLeftAlone) {
@@ -110,7 +81,7 @@ TEST_F(ConfigTest, ExistingFileIsReadAndLeftAlone) {
     std::string error;
     ASSERT_TRUE(LoadConfiguration(ini, user, config, error));
     EXPECT_TRUE(user.calls.empty());
-    EXPECT_EQ(kernel.writes, 0);
+    EXPECT_EQ(kernel.profileWrites, 0);
     EXPECT_EQ(readFile(ini), text);
     EXPECT_EQ(config.firmwareVer, "R1.2.3-long");
     EXPECT_EQ(config.customTitle, "My Drive");
