@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/Platform.h"
+#include "platform/Utf8Path.h"
 
 namespace qx {
 
@@ -11,10 +12,13 @@ namespace {
 
 constexpr const char* kSection = "DeviceSetting";
 
+// A file, not a directory: a directory standing at the path is no configuration, and the
+// write that follows reports that the file cannot be made there.
 bool fileExists(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                   ec);
+    const auto status =
+        std::filesystem::status(Utf8Path(path), ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 }  // namespace
