@@ -1,31 +1,30 @@
 // Creation of the main window's state and the common steps of the action buttons.
 #include "app/MainState.h"
 
-#include <cstdio>
+#include <fstream>
 #include <limits>
 
 #include "QXLib/DbgLog.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
+#include "platform/Utf8Path.h"
 
 namespace qx {
 
 namespace {
 
 // Size of the executable as an open-and-seek-to-end reports it; 0 when it can't be opened.
+// The stream position is 64-bit on every platform, so a size beyond the signed 32-bit range
+// is clamped instead of wrapping into a negative (file-mode) value.
 int32_t executableSize(const std::string& path) {
     if (path.empty()) return 0;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    int32_t size = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        const long pos = std::ftell(f);
-        if (pos > 0)
-            size = pos > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                             : static_cast<int32_t>(pos);
-    }
-    std::fclose(f);
-    return size;
+    std::ifstream in(Utf8Path(path), std::ios::binary);
+    if (!in.is_open()) return 0;
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (end <= 0) return 0;
+    constexpr std::streamoff kMax = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(end > kMax ? kMax : end);
 }
 
 }  // namespace

@@ -107,7 +107,8 @@ public:
 class Kernel {
 public:
     virtual ~Kernel() = default;
-    // Full path of the running executable (GetModuleFileNameA); empty when unknown.
+    // Full path of the running executable (GetModuleFileName), in UTF-8 like every path the
+    // core opens; empty when unknown.
     virtual std::string executablePath() = 0;
     // Creates the single-instance object of this name. Returns false when another
     // process already holds it (the caller then ends silently). Held until process end.

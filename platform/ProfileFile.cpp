@@ -1,6 +1,8 @@
 // Profile ("INI") files read and written without the operating system's help.
 #include "platform/ProfileFile.h"
 
+#include "platform/Utf8Path.h"
+
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -10,10 +12,6 @@ namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path toPath(const std::string& utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -79,7 +77,7 @@ Line parseLine(std::string text) {
 Contents readContents(const std::string& path) {
     Contents c;
     std::error_code ec;
-    const fs::path p = toPath(path);
+    const fs::path p = Utf8Path(path);
     if (!fs::exists(p, ec)) return c;
     c.exists = true;
     if (fs::is_directory(p, ec)) {
@@ -227,7 +225,7 @@ bool ProfileWriteString(const std::string& section, const std::string& key,
         out += l.text;
         out += "\r\n";
     }
-    std::ofstream f(toPath(path), std::ios::binary | std::ios::trunc);
+    std::ofstream f(Utf8Path(path), std::ios::binary | std::ios::trunc);
     if (!f) return false;
     f.write(out.data(), static_cast<std::streamsize>(out.size()));
     f.flush();

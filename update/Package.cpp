@@ -9,6 +9,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/Utf8Path.h"
+
 namespace qx {
 
 namespace {
@@ -46,7 +48,7 @@ uint32_t readLe32(const uint8_t* p) {
 
 PackageStartup ReadPackageStartup(const std::string& exePath) {
     PackageStartup result;
-    std::ifstream in(exePath, std::ios::binary);
+    std::ifstream in(Utf8Path(exePath), std::ios::binary);
     if (!in.is_open()) return result;
     result.opened = true;
     if (seekTo(in, kPackageHeaderOffset)) readSome(in, result.header.data(), result.header.size());
@@ -86,7 +88,7 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
                                                     const std::vector<uint8_t>& image)>& consumer) {
     const int32_t slots = SlotCount(exeFileSize, pictureFlag);
     if (slots <= 0) return -1;
-    std::ifstream in(exePath, std::ios::binary);
+    std::ifstream in(Utf8Path(exePath), std::ios::binary);
     if (!in.is_open()) return -1;
     if (!seekTo(in, ImageBase(pictureFlag))) return -1;
 
@@ -113,9 +115,9 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
 bool LoadImageFile(const std::string& path, std::vector<uint8_t>& buffer, uint64_t& length) {
     buffer.assign(kImageArea, 0xFF);
     std::error_code ec;
-    const uintmax_t size = std::filesystem::file_size(path, ec);
+    const uintmax_t size = std::filesystem::file_size(Utf8Path(path), ec);
     length = ec ? 0 : static_cast<uint64_t>(size);
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     if (!in.is_open()) return false;
     readSome(in, buffer.data(), buffer.size());  // past the end of the file stays 0xFF
     return true;

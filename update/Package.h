@@ -1,5 +1,5 @@
 // The firmware package appended to the executable, the firmware image layout, and the
-// stand-alone .bin image file. Every read bounds itself by its field.
+// stand-alone .bin image file. Every read bounds itself by its field. Paths are UTF-8.
 #pragma once
 
 #include <array>

@@ -49,12 +49,15 @@ private:
 }  // namespace
 
 std::string WinKernel::executablePath() {
-    // Grows the buffer until the whole path fits (a cut path is not returned).
-    std::vector<char> buf(MAX_PATH);
+    // The wide call, converted to UTF-8 like every path in the core: the ANSI form would
+    // lose characters outside the code page and would not match the UTF-8 paths that the
+    // profile functions and file reads take. Grows the buffer until the whole path fits
+    // (a cut path is not returned).
+    std::vector<wchar_t> buf(MAX_PATH);
     for (int i = 0; i < 6; ++i) {
-        const DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
         if (n == 0) return {};
-        if (n < buf.size()) return std::string(buf.data(), n);
+        if (n < buf.size()) return narrow(buf.data(), n);
         buf.resize(buf.size() * 2);
     }
     return {};

@@ -12,6 +12,7 @@ namespace qx {
 
 class WinKernel final : public Kernel {
 public:
+    // GetModuleFileNameW, in UTF-8.
     std::string executablePath() override;
     // A named 4-byte file mapping; false when it already exists. The handle is never
     // closed, so the name stays taken until the process ends.

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/Utf8Path.h"
 #include "support/ProcedureBench.h"
 #include "update/Package.h"
 
@@ -307,6 +309,31 @@ TEST(ImageFile, UnreadableFileIsNotLoaded) {
     uint64_t length = 99;
     EXPECT_FALSE(LoadImageFile(dir.file("none.bin"), buffer, length));
     EXPECT_EQ(length, 0u);
+}
+
+// Paths reach the reads in UTF-8 (from the kernel or the file chooser), also outside ASCII.
+TEST(PackageFiles, Utf8PathsOutsideAsciiAreOpened) {
+    TempDir dir;
+    const std::string folder = dir.file("Lecteur \xC3\xA9t\xC3\xA9 \xE6\x9B\xB4\xE6\x96\xB0");
+    std::filesystem::create_directory(Utf8Path(folder));
+    const std::string exe = folder + "/qxupdater.exe";
+    const std::vector<uint8_t> package = layPackage(false, {slotImage(1000, 3)});
+    {
+        std::ofstream f(Utf8Path(exe), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(package.data()),
+                static_cast<std::streamsize>(package.size()));
+    }
+    const PackageStartup startup = ReadPackageStartup(exe);
+    ASSERT_TRUE(startup.opened);
+    EXPECT_EQ(HeaderVersionText(startup.header), "1.06");
+    const auto offers = offersOf(exe, false, static_cast<int32_t>(package.size()));
+    ASSERT_EQ(offers.size(), 1u);
+    EXPECT_EQ(offers[0].first, 3);
+
+    std::vector<uint8_t> buffer;
+    uint64_t length = 0;
+    ASSERT_TRUE(LoadImageFile(exe, buffer, length));
+    EXPECT_EQ(length, package.size());
 }
 
 // ---------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/Utf8Path.h"
 #include "platform/windows/WinKernel.h"
 #include "support/ProcedureBench.h"
 
@@ -47,6 +48,12 @@ TEST(WinKernel, ProfileRoundTripAndRules) {
     const std::string title = "Disque \xC3\xA9tendu";
     ASSERT_TRUE(kernel.writeProfileString("DeviceSetting", "Other", title, ini));
     EXPECT_EQ(kernel.profileString("DeviceSetting", "Other", "", ini), title);
+
+    // Paths are UTF-8 too: a name outside ASCII reaches the same file the core opens.
+    const std::string wide = dir.file("\xC3\xA9t\xC3\xA9 \xE6\x9B\xB4.ini");
+    ASSERT_TRUE(kernel.writeProfileString("DeviceSetting", "FirmwareVer", "2.0", wide));
+    EXPECT_TRUE(std::filesystem::exists(Utf8Path(wide)));
+    EXPECT_EQ(kernel.profileString("DeviceSetting", "FirmwareVer", "", wide), "2.0");
 
     // A directory that does not exist cannot take the file.
     EXPECT_FALSE(kernel.writeProfileString("S", "K", "v", dir.file("none\\x.ini")));
