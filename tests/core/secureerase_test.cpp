@@ -1,0 +1,265 @@
+// The secure erase on the simulated bench: questions, the password box, the two commands
+// and their data block, outcomes per drive, and that the password leaves no trace.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/sim/Sha256.h"
+#include "support/ProcedureBench.h"
+#include "update/SecureErase.h"
+
+namespace qx {
+namespace {
+
+using test::ProcedureBench;
+using test::TempDir;
+using test::makerSataDisk;
+using test::usbBridgeDisk;
+using Lines = std::vector<std::string>;
+
+constexpr uint8_t kPrepare = 0xF3;
+constexpr uint8_t kUnit = 0xF4;
+constexpr const char* kQuestion =
+    "Please close all other \"applications\" before performing the secure erase.\n"
+    "Click \"OK\" to proceed.";
+
+// The UNIT data block for a password, as the drive must receive it.
+std::string unitBlockDigest(const std::string& password) {
+    std::array<uint8_t, 512> block{};
+    block[0] = 0x01;
+    std::memset(block.data() + 2, ' ', 32);
+    std::memcpy(block.data() + 2, password.data(), std::min<size_t>(password.size(), 32));
+    return sim::Sha256::hex(block.data(), block.size());
+}
+
+size_t eraseCommands(const ProcedureBench& b) {
+    return b.commands(kPrepare).size() + b.commands(kUnit).size();
+}
+
+TEST(SecureErase, CancelAtTheQuestion) {
+    ProcedureBench b({makerSataDisk(1)});
+    b.user.check(0);
+    b.user.confirmAnswers = {false};
+    SecureEraseBtnClick(b.state, b.user);
+    ASSERT_EQ(b.user.count("confirm"), 1);
+    // The question comes after the log box was cleared and the buttons were locked.
+    size_t clearAt = 0, confirmAt = 0;
+    for (size_t i = 0; i < b.user.calls.size(); ++i) {
+        if (b.user.calls[i].what == "clearLog" && clearAt == 0) clearAt = i + 1;
+        if (b.user.calls[i].what == "confirm" && confirmAt == 0) confirmAt = i + 1;
+    }
+    EXPECT_GT(clearAt, 0u);
+    EXPECT_GT(confirmAt, clearAt);
+    const auto& q = b.first("confirm");
+    EXPECT_EQ(q.caption, "Warning");
+    EXPECT_EQ(q.text, kQuestion);
+    EXPECT_EQ(q.icon, BoxIcon::Warning);
+    EXPECT_EQ(b.user.noticeTexts(), Lines{"Secure erase cancelled!"});
+    EXPECT_EQ(b.user.count("askText"), 0);
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_TRUE(b.user.scanAndExitEnabled);
+    EXPECT_TRUE(b.user.actionsEnabled);
+}
+
+TEST(SecureErase, RefusedSystem) {
+    ProcedureBench b({makerSataDisk(1)});
+    b.bench().spec().os = {true, true, 5, 0, 0};
+    b.user.check(0);
+    SecureEraseBtnClick(b.state, b.user);
+    ASSERT_EQ(b.user.count("notice"), 1);
+    const auto& n = b.first("notice");
+    EXPECT_EQ(n.caption, b.state.appTitle);
+    EXPECT_EQ(n.text, "The program must be running on Microsoft Windows XP Service Pack 2 (SP2) or later!");
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_TRUE(b.user.scanAndExitEnabled);
+}
+
+TEST(SecureErase, NoCheckedRowComesBeforeThePasswordBox) {
+    ProcedureBench b({makerSataDisk(1)});
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.noticeTexts(), Lines{"Please select a disk!"});
+    EXPECT_EQ(b.user.count("confirm"), 1);
+    EXPECT_EQ(b.user.count("askText"), 0);
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_TRUE(b.user.actionsEnabled);
+}
+
+TEST(SecureErase, EmptyOrCancelledPasswordSendsNothing) {
+    ProcedureBench b({makerSataDisk(1)});
+    b.user.check(0);
+    SecureEraseBtnClick(b.state, b.user);  // no answer queued: the box was cancelled
+    b.user.textAnswers = {""};
+    SecureEraseBtnClick(b.state, b.user);
+    ASSERT_EQ(b.user.count("askText"), 2);
+    const auto& ask = b.first("askText");
+    EXPECT_EQ(ask.caption, "Please Input the Password");
+    EXPECT_EQ(ask.text, "Password");
+    const Lines expected = {"No password and secure erase cancelled!",
+                            "No password and secure erase cancelled!"};
+    EXPECT_EQ(b.user.noticeTexts(), expected);
+    const auto& n = b.first("notice");
+    EXPECT_EQ(n.caption, b.state.caption);
+    EXPECT_EQ(n.icon, BoxIcon::None);
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_TRUE(b.user.scanAndExitEnabled);
+}
+
+TEST(SecureErase, ErasesWithTheMasterPassword) {
+    ProcedureBench b({makerSataDisk(1), makerSataDisk(2)});
+    b.user.check(1);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.log, (Lines{"Disk 2 starting secure erase.",
+                                 "Disk 2 secure erase successfully, please shut down your system."}));
+    EXPECT_EQ(b.user.rows[1].status, "Pass");
+    EXPECT_EQ(b.user.rows[0].status, "");
+    EXPECT_TRUE(b.drive(1).erased);
+    EXPECT_FALSE(b.drive(0).erased);
+    EXPECT_TRUE(b.drive(1).vendorMode);  // switched on and left on
+    EXPECT_EQ(b.user.pauses, std::vector<uint32_t>{2000});
+    EXPECT_EQ(b.user.shutdownPrompts, 0);
+
+    const auto prepare = b.commands(kPrepare);
+    const auto unit = b.commands(kUnit);
+    ASSERT_EQ(prepare.size(), 1u);
+    ASSERT_EQ(unit.size(), 1u);
+    EXPECT_EQ(prepare[0].length, 0u);
+    EXPECT_EQ(prepare[0].taskFileIn[5], 0xE0);
+    EXPECT_EQ(unit[0].direction, "out");
+    EXPECT_EQ(unit[0].length, 512u);
+    EXPECT_EQ(unit[0].taskFileIn[1], 0x01);
+    EXPECT_EQ(unit[0].dataSha256, unitBlockDigest("QXMASTER"));  // blank-filled, not zero-filled
+    EXPECT_TRUE(b.user.scanAndExitEnabled);
+    EXPECT_TRUE(b.user.actionsEnabled);
+}
+
+TEST(SecureErase, BridgeDriveGetsTheExactBlocks) {
+    ProcedureBench b({usbBridgeDisk(1, "k403")});
+    ASSERT_TRUE(SecureEraseDrive(0, "QXMASTER"));
+    std::vector<std::array<uint8_t, 12>> cdbs;
+    std::string unitData;
+    for (const auto& c : b.bench().calls()) {
+        if (c.kind != "scsi" || c.cdb[0] != 0xA1) continue;
+        std::array<uint8_t, 12> cdb{};
+        std::copy_n(c.cdb.begin(), 12, cdb.begin());
+        if (cdb[9] == kUnit) unitData = c.dataSha256;
+        cdbs.push_back(cdb);
+    }
+    const std::vector<std::array<uint8_t, 12>> expected = {
+        {0xA1, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xE0, 0xF3, 0x00, 0x00},
+        {0xA1, 0x0A, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0xF4, 0x00, 0x00},
+    };
+    EXPECT_EQ(cdbs, expected);
+    EXPECT_EQ(unitData, unitBlockDigest("QXMASTER"));
+    EXPECT_TRUE(b.drive(0).erased);
+}
+
+TEST(SecureErase, OnlyTheFirst32CharactersAreSent) {
+    auto disk = makerSataDisk(1);
+    const std::string master = "0123456789abcdefghijklmnopqrstuv";  // 32
+    disk.drive.masterPassword = master;
+    ProcedureBench b({disk});
+    b.user.check(0);
+    b.user.textAnswers = {master + "EXTRA-TAIL"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.rows[0].status, "Pass");
+    EXPECT_EQ(b.commands(kUnit).at(0).dataSha256, unitBlockDigest(master));
+}
+
+TEST(SecureErase, FailedPrepareSendsNoUnit) {
+    const auto disk = test::withFault(makerSataDisk(1), "ata:f3", 0, sim::FaultKind::AtaError);
+    ProcedureBench b({disk});
+    b.user.check(0);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.commands(kPrepare).size(), 1u);
+    EXPECT_TRUE(b.commands(kUnit).empty());
+    EXPECT_EQ(b.user.log, (Lines{"Disk 1 starting secure erase.", "Disk 1 secure erase fail!"}));
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    EXPECT_EQ(b.user.pauses, std::vector<uint32_t>{2000});  // paused whatever the result
+}
+
+TEST(SecureErase, TwoDrivesOneFailing) {
+    auto frozen = makerSataDisk(1);
+    frozen.drive.securityFrozen = true;
+    ProcedureBench b({frozen, makerSataDisk(2), makerSataDisk(3)});
+    b.user.check(0);
+    b.user.check(2);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    const Lines expected = {"Disk 1 starting secure erase.", "Disk 1 secure erase fail!",
+                            "Disk 3 starting secure erase.",
+                            "Disk 3 secure erase successfully, please shut down your system."};
+    EXPECT_EQ(b.user.log, expected);
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    EXPECT_EQ(b.user.rows[1].status, "");
+    EXPECT_EQ(b.user.rows[2].status, "Pass");
+    EXPECT_EQ(b.user.pauses, (std::vector<uint32_t>{2000, 2000}));
+    EXPECT_EQ(b.user.count("askText"), 1);  // one password for the whole run
+    EXPECT_TRUE(b.drive(2).erased);
+}
+
+TEST(SecureErase, WrongPasswordFailsTheUnitCommand) {
+    ProcedureBench b({makerSataDisk(1)});
+    b.user.check(0);
+    b.user.textAnswers = {"qxmaster"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.commands(kUnit).size(), 1u);
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    EXPECT_FALSE(b.drive(0).erased);
+}
+
+TEST(SecureErase, PasswordLeavesNoTrace) {
+    TempDir tmp;
+    const std::string trace = tmp.file("trace.jsonl");
+    const auto failing = test::withFault(makerSataDisk(1), "ata:f4", 0, sim::FaultKind::ControlFails);
+    const auto bridge = test::withFault(usbBridgeDisk(2, "k403"), "scsi:a1", 2, sim::FaultKind::CheckCondition);
+    ProcedureBench b({failing, bridge, makerSataDisk(3)});
+    b.bench().setTracePath(trace);
+    const std::string secret = "Sw0rdf1sh-QX";
+    b.bench().spec().disks[2].drive.masterPassword = secret;
+    for (int row = 0; row < 3; ++row) b.user.check(row);
+    b.user.textAnswers = {secret};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    EXPECT_EQ(b.user.rows[1].status, "Fail");
+    EXPECT_EQ(b.user.rows[2].status, "Pass");
+
+    EXPECT_EQ(b.debugText().find(secret), std::string::npos);
+    for (const auto& c : b.user.calls) {
+        EXPECT_EQ(c.text.find(secret), std::string::npos) << c.what;
+        EXPECT_EQ(c.caption.find(secret), std::string::npos) << c.what;
+    }
+    std::ifstream in(trace, std::ios::binary);
+    const std::string traced((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(traced.empty());
+    EXPECT_EQ(traced.find(secret), std::string::npos);
+    b.bench().setTracePath("");
+}
+
+TEST(PasswordToAnsi, AsciiIsUnchanged) {
+    EXPECT_EQ(PasswordToAnsi("QXMASTER 123 !~"), "QXMASTER 123 !~");
+    EXPECT_EQ(PasswordToAnsi(""), "");
+}
+
+#if !defined(_WIN32)
+TEST(PasswordToAnsi, WesternCharactersAndDefaultCharacter) {
+    EXPECT_EQ(PasswordToAnsi("caf\xC3\xA9"), "caf\xE9");           // é
+    EXPECT_EQ(PasswordToAnsi("\xE2\x82\xAC" "5"), "\x80" "5");      // €
+    EXPECT_EQ(PasswordToAnsi("\xC5\xA0"), "\x8A");                  // Š
+    EXPECT_EQ(PasswordToAnsi("\xE6\x97\xA5"), "?");                 // a CJK character
+    EXPECT_EQ(PasswordToAnsi("\xF0\x9F\x94\x91x"), "?x");           // outside the BMP
+    EXPECT_EQ(PasswordToAnsi("a\xFF" "b"), "a?b");                  // malformed byte
+    EXPECT_EQ(PasswordToAnsi("a\xC3"), "a?");                       // truncated sequence
+    EXPECT_EQ(PasswordToAnsi("\xC0\xAF"), "?");                     // overlong form
+}
+#endif
+
+}  // namespace
+}  // namespace qx
