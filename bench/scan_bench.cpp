@@ -121,9 +121,9 @@ std::vector<Kind> benchKinds() {
 
 void BM_FullScan(benchmark::State& state) {
     const std::vector<Kind> kinds = benchKinds();
-    sim::SimBenchSpec spec;
-    for (size_t i = 0; i < kinds.size(); ++i) spec.disks.push_back(disk(kinds[i], static_cast<int>(i)));
-    sim::SimBench bench(spec);
+    sim::SimBenchSpec setup;
+    for (size_t i = 0; i < kinds.size(); ++i) setup.disks.push_back(disk(kinds[i], static_cast<int>(i)));
+    sim::SimBench bench(setup);
     Platform parts = bench.platform();
     parts.kernel = nullptr;  // diagnostic lines go nowhere: they would pile up in the bench
     const Platform saved = platform();

@@ -33,10 +33,10 @@ sim::SimDiskSpec benchDisk(sim::SimBus bus) {
 // The bench installed as the platform, DeviceSlot 0 pointing at its disk.
 class Installed {
 public:
-    explicit Installed(sim::SimBus bus) : bench_(spec(bus)), saved_(platform()) {
+    explicit Installed(sim::SimBus bus) : bench_(setup(bus)), saved_(platform()) {
         bench_.setRecordCalls(false);
         installPlatform(bench_.platform());
-        DeviceSlot[0].devicePath = bench_.spec().disks[0].path.c_str();
+        DeviceSlot[0].devicePath = bench_.setup().disks[0].path.c_str();
         DeviceSlot[0].usbDirect = 0;
         DeviceSlot[0].ata = bus == sim::SimBus::Ide ? 1 : 0;
     }
@@ -46,7 +46,7 @@ public:
     }
 
 private:
-    static sim::SimBenchSpec spec(sim::SimBus bus) {
+    static sim::SimBenchSpec setup(sim::SimBus bus) {
         sim::SimBenchSpec s;
         s.disks = {benchDisk(bus)};
         return s;

@@ -105,9 +105,9 @@ std::string writePackage() {
 // leaves it.
 class Installed {
 public:
-    Installed() : bench_(spec()), saved_(platform()) {
+    Installed() : bench_(setup()), saved_(platform()) {
         installPlatform(bench_.platform());
-        const sim::SimDiskSpec& disk = bench_.spec().disks[0];
+        const sim::SimDiskSpec& disk = bench_.setup().disks[0];
         ResetDeviceSlots();
         ResetDriveTable();
         ResetSystemInfoState();
@@ -132,7 +132,7 @@ private:
         std::memcpy(DriveInfo[0].identify + offset, text.data(),
                     std::min(text.size(), static_cast<size_t>(width)));
     }
-    static sim::SimBenchSpec spec() {
+    static sim::SimBenchSpec setup() {
         sim::SimDiskSpec d;
         d.path = "\\\\?\\ide#diskquorvex_qx-t74_256gb#5&1a2b3c4d&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
         d.bus = sim::SimBus::Ide;

@@ -190,38 +190,38 @@ bool BuildPackage(const PackageBuildRequest& request, std::string& error) {
     return true;
 }
 
-bool MakeSyntheticImage(const SyntheticImageSpec& spec, std::vector<uint8_t>& image,
+bool MakeSyntheticImage(const SyntheticImageSpec& setup, std::vector<uint8_t>& image,
                         std::string& error) {
     error.clear();
-    if (spec.length < kMinSyntheticImageLength || spec.length > kImageArea) {
-        error = "image length " + std::to_string(spec.length) + " is outside " +
+    if (setup.length < kMinSyntheticImageLength || setup.length > kImageArea) {
+        error = "image length " + std::to_string(setup.length) + " is outside " +
                 std::to_string(kMinSyntheticImageLength) + " .. " + std::to_string(kImageArea);
         return false;
     }
-    if (!fitsText(spec.buildInfo, kBuildInfoSize - 1, "BuildInfo text", error)) return false;
-    if (!fitsText(spec.model, 40, "model", error)) return false;
-    if (!fitsText(spec.serial, 20, "serial", error)) return false;
-    if (!fitsText(spec.firmware, 8, "firmware", error)) return false;
+    if (!fitsText(setup.buildInfo, kBuildInfoSize - 1, "BuildInfo text", error)) return false;
+    if (!fitsText(setup.model, 40, "model", error)) return false;
+    if (!fitsText(setup.serial, 20, "serial", error)) return false;
+    if (!fitsText(setup.firmware, 8, "firmware", error)) return false;
 
-    image.assign(spec.length, 0);
-    uint32_t x = spec.seed * 2654435761u + 12345u;
+    image.assign(setup.length, 0);
+    uint32_t x = setup.seed * 2654435761u + 12345u;
     for (auto& b : image) {
         x = x * 1103515245u + 12345u;
         b = static_cast<uint8_t>(x >> 16);
     }
     uint8_t* id = image.data() + kIdentifyTemplateOffset;
     std::memset(id, 0, 512);
-    putAtaText(id + 2 * 10, 20, spec.serial);
-    putAtaText(id + 2 * 23, 8, spec.firmware);
-    putAtaText(id + 2 * 27, 40, spec.model);
-    for (size_t w = 0; w < 4; ++w) putLe16(id + 2 * (108 + w), spec.wwn[w]);
+    putAtaText(id + 2 * 10, 20, setup.serial);
+    putAtaText(id + 2 * 23, 8, setup.firmware);
+    putAtaText(id + 2 * 27, 40, setup.model);
+    for (size_t w = 0; w < 4; ++w) putLe16(id + 2 * (108 + w), setup.wwn[w]);
 
     uint8_t* bi = image.data() + kBuildInfoOffset;
     std::memset(bi, 0, kBuildInfoSize);
-    std::memcpy(bi, spec.buildInfo.data(), spec.buildInfo.size());
+    std::memcpy(bi, setup.buildInfo.data(), setup.buildInfo.size());
 
-    image[spec.length - 2] = 0xA5;
-    image[spec.length - 1] = ImageChecksumByte(image.data(), spec.length);
+    image[setup.length - 2] = 0xA5;
+    image[setup.length - 1] = ImageChecksumByte(image.data(), setup.length);
     return true;
 }
 

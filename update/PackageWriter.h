@@ -51,7 +51,7 @@ struct SyntheticImageSpec {
 // A firmware-shaped image: pseudo-random code, an IdentifyTemplate carrying the given
 // model/serial/firmware/WWN (the rest of the template zero), the BuildInfo text, 0xA5 at
 // length-2 and a valid checksum at length-1.
-bool MakeSyntheticImage(const SyntheticImageSpec& spec, std::vector<uint8_t>& image,
+bool MakeSyntheticImage(const SyntheticImageSpec& setup, std::vector<uint8_t>& image,
                         std::string& error);
 
 // Parses 16 hexadecimal digits into four words, first word from the first four digits.

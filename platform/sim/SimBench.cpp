@@ -101,7 +101,7 @@ std::vector<uint8_t> makeSense(uint8_t key, uint8_t asc, uint8_t ascq,
 
 // ---------------------------------------------------------------------------------------
 struct SimBench::Impl {
-    SimBenchSpec spec;
+    SimBenchSpec setup;
     VirtualClock vclock;
     RealClock rclock;
     bool realClock = false;
@@ -150,20 +150,20 @@ struct SimBench::Impl {
         if (ms != 0) activeClock().sleep(ms);
     }
 
-    // Keeps one drive per disk; specs are read live, so rebinding follows reallocation.
+    // Keeps one drive per disk; setups are read live, so rebinding follows reallocation.
     void sync() {
-        const size_t n = spec.disks.size();
+        const size_t n = setup.disks.size();
         if (drives.size() > n) drives.resize(n);
-        for (size_t i = 0; i < drives.size(); ++i) drives[i]->rebind(spec.disks[i].drive);
-        while (drives.size() < n) drives.push_back(std::make_unique<SimDrive>(spec.disks[drives.size()].drive));
+        for (size_t i = 0; i < drives.size(); ++i) drives[i]->rebind(setup.disks[i].drive);
+        while (drives.size() < n) drives.push_back(std::make_unique<SimDrive>(setup.disks[drives.size()].drive));
         faultCounts.resize(n);
         openCounts.resize(n, 0);
-        for (size_t i = 0; i < n; ++i) faultCounts[i].resize(spec.disks[i].faults.size(), 0);
+        for (size_t i = 0; i < n; ++i) faultCounts[i].resize(setup.disks[i].faults.size(), 0);
     }
 
     FaultEffect collect(size_t disk, const std::vector<std::string>& keys) {
         FaultEffect e;
-        auto& faults = spec.disks[disk].faults;
+        auto& faults = setup.disks[disk].faults;
         for (size_t i = 0; i < faults.size(); ++i) {
             const SimFault& f = faults[i];
             bool match = false;
@@ -209,7 +209,7 @@ struct SimBench::Impl {
                   DataDir dir, uint8_t* data, uint32_t length, bool scsi) {
         AtaRun r;
         FaultEffect e;
-        if (!spec.disks[disk].faults.empty()) {
+        if (!setup.disks[disk].faults.empty()) {
             if (keys.empty() || keys.front().rfind("smart:", 0) != 0) {
                 const auto more = ataKeys(tf);
                 keys.insert(keys.end(), more.begin(), more.end());
@@ -306,9 +306,9 @@ struct SimBench::Impl::System final : SystemInfoSource {
     Impl& b;
     explicit System(Impl& impl) : b(impl) {}
     std::optional<std::vector<std::string>> diskInterfaces() override {
-        if (b.spec.enumerationFails) return std::nullopt;
+        if (b.setup.enumerationFails) return std::nullopt;
         std::vector<std::string> paths;
-        for (const auto& d : b.spec.disks) paths.push_back(d.path);
+        for (const auto& d : b.setup.disks) paths.push_back(d.path);
         return paths;
     }
     uint32_t logicalDrives() override {
@@ -317,24 +317,24 @@ struct SimBench::Impl::System final : SystemInfoSource {
             c = upperLetter(c);
             if (c >= 'A' && c <= 'Z') mask |= 1u << (c - 'A');
         };
-        for (const auto& d : b.spec.disks) {
+        for (const auto& d : b.setup.disks) {
             for (char v : d.volumes) add(v);
         }
-        add(b.spec.systemLetter);
+        add(b.setup.systemLetter);
         return mask;
     }
     std::string windowsDirectory() override {
-        const char c = upperLetter(b.spec.systemLetter);
+        const char c = upperLetter(b.setup.systemLetter);
         if (c < 'A' || c > 'Z') return {};
         return std::string(1, c) + ":\\WINDOWS";
     }
-    OsVersion osVersion() override { return b.spec.os; }
+    OsVersion osVersion() override { return b.setup.os; }
     int rescan(uint32_t* code) override {
         ++b.rescans;
         if (code != nullptr) *code = 0;
-        if (b.spec.rescanFailsAt == 1 || b.spec.rescanFailsAt == 2) {
+        if (b.setup.rescanFailsAt == 1 || b.setup.rescanFailsAt == 2) {
             if (code != nullptr) *code = 0x13;  // CR_FAILURE
-            return b.spec.rescanFailsAt;
+            return b.setup.rescanFailsAt;
         }
         return 0;
     }
@@ -344,7 +344,7 @@ struct SimBench::Impl::KernelPart final : Kernel {
     Impl& b;
     explicit KernelPart(Impl& impl) : b(impl) {}
     std::string executablePath() override {
-        if (!b.spec.executablePath.empty()) return b.spec.executablePath;
+        if (!b.setup.executablePath.empty()) return b.setup.executablePath;
         return b.hostKernel != nullptr ? b.hostKernel->executablePath() : std::string();
     }
     bool acquireSingleInstance(const char* name) override {
@@ -383,7 +383,7 @@ struct SimBench::Impl::KernelPart final : Kernel {
     }
 };
 
-SimBench::Impl::Impl(SimBenchSpec s) : spec(std::move(s)) {
+SimBench::Impl::Impl(SimBenchSpec s) : setup(std::move(s)) {
     clockPart = std::make_unique<ClockPart>(*this);
     devices = std::make_unique<Devices>(*this);
     system = std::make_unique<System>(*this);
@@ -404,8 +404,8 @@ DeviceHandle SimBench::Impl::open(const char* path, uint32_t access, uint32_t sh
     h.access = access;
     h.share = share;
     h.path = path;
-    for (size_t i = 0; i < spec.disks.size(); ++i) {
-        if (!spec.disks[i].path.empty() && equalNoCase(spec.disks[i].path, p)) {
+    for (size_t i = 0; i < setup.disks.size(); ++i) {
+        if (!setup.disks[i].path.empty() && equalNoCase(setup.disks[i].path, p)) {
             h.disk = static_cast<int>(i);
             break;
         }
@@ -414,8 +414,8 @@ DeviceHandle SimBench::Impl::open(const char* path, uint32_t access, uint32_t sh
         // A volume: "\\.\X:".
         if (p.size() == 6 && p.substr(0, 4) == "\\\\.\\" && p[5] == ':') {
             const char letter = upperLetter(p[4]);
-            bool known = upperLetter(spec.systemLetter) == letter;
-            for (const auto& d : spec.disks) {
+            bool known = upperLetter(setup.systemLetter) == letter;
+            for (const auto& d : setup.disks) {
                 for (char v : d.volumes) known = known || upperLetter(v) == letter;
             }
             if (known) h.volume = letter;
@@ -427,7 +427,7 @@ DeviceHandle SimBench::Impl::open(const char* path, uint32_t access, uint32_t sh
     } else {
         const size_t d = static_cast<size_t>(h.disk);
         ++openCounts[d];
-        if (!spec.disks[d].faults.empty()) {
+        if (!setup.disks[d].faults.empty()) {
             const FaultEffect e = collect(d, {"open"});
             advance(e.hangMs);
             if (e.failing != nullptr) {
@@ -447,7 +447,7 @@ DeviceHandle SimBench::Impl::open(const char* path, uint32_t access, uint32_t sh
                    ((hAccess & AccessWrite) && !(share & ShareWrite));
         };
         bool violation = false;
-        const SimHold hold = spec.disks[d].heldByOther;
+        const SimHold hold = setup.disks[d].heldByOther;
         if (hold != SimHold::None) {
             violation = conflicts(rw, hold == SimHold::Shared ? (ShareRead | ShareWrite) : 0u);
         }
@@ -494,7 +494,7 @@ bool SimBench::Impl::control(DeviceHandle id, uint32_t code, void* in, uint32_t 
     } else {
         const Handle h = it->second;
         c.path = h.path;
-        if (h.disk >= 0) advance(spec.disks[static_cast<size_t>(h.disk)].commandMs);
+        if (h.disk >= 0) advance(setup.disks[static_cast<size_t>(h.disk)].commandMs);
         switch (code) {
             case kIoctlAtaPassThrough: ok = ata(h, c, in, inLen, out, outLen, returned); break;
             case kIoctlScsiPassThroughDirect: ok = scsi(h, c, in, inLen, out, outLen, returned); break;
@@ -547,7 +547,7 @@ bool SimBench::Impl::ata(const Handle& h, SimCall& c, void* in, uint32_t inLen, 
     }
     const size_t disk = static_cast<size_t>(h.disk);
     if (h.disk < 0) return failCall(c, kErrInvalidFunction);
-    const SimDiskSpec& ds = spec.disks[disk];
+    const SimDiskSpec& ds = setup.disks[disk];
     if (ds.bus != SimBus::Ide && ds.bus != SimBus::Scsi) return failCall(c, kErrInvalidFunction);
     if (!ds.hasDrive) return failCall(c, kErrIoDevice);
     if (dir == DataDir::Out && data != nullptr && wantsDigest()) {
@@ -597,7 +597,7 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
     }
     if (h.disk < 0) return failCall(c, kErrInvalidFunction);
     const size_t disk = static_cast<size_t>(h.disk);
-    const SimDiskSpec& ds = spec.disks[disk];
+    const SimDiskSpec& ds = setup.disks[disk];
     auto* buffer = static_cast<uint8_t*>(hdr.DataBuffer);
     if (length > 0 && hdr.DataIn != kScsiDataIn && wantsDigest()) {
         c.dataSha256 = Sha256::hex(buffer, length);
@@ -748,7 +748,7 @@ bool SimBench::Impl::smartRcv(const Handle& h, SimCall& c, void* in, uint32_t in
     }
     if (h.disk < 0) return failCall(c, kErrInvalidFunction);
     const size_t disk = static_cast<size_t>(h.disk);
-    const SimDiskSpec& ds = spec.disks[disk];
+    const SimDiskSpec& ds = setup.disks[disk];
     if (ds.bus != SimBus::Ide && ds.bus != SimBus::Scsi) return failCall(c, kErrInvalidFunction);
     if (!ds.hasDrive) return failCall(c, kErrIoDevice);
     auto* answer = static_cast<uint8_t*>(out);
@@ -777,7 +777,7 @@ bool SimBench::Impl::deviceNumber(const Handle& h, SimCall& c, void* out, uint32
     StorageDeviceNumber n{kFileDeviceDisk, 0, 0};
     if (h.disk >= 0) {
         const size_t disk = static_cast<size_t>(h.disk);
-        if (!spec.disks[disk].faults.empty()) {
+        if (!setup.disks[disk].faults.empty()) {
             const FaultEffect e = collect(disk, {"devnum"});
             advance(e.hangMs);
             if (e.failing != nullptr) {
@@ -787,15 +787,15 @@ bool SimBench::Impl::deviceNumber(const Handle& h, SimCall& c, void* out, uint32
         n.DeviceNumber = static_cast<uint32_t>(disk);
     } else {
         // A volume of a bench disk, or the system volume of a disk the bench does not list.
-        n.DeviceNumber = static_cast<uint32_t>(spec.disks.size());
+        n.DeviceNumber = static_cast<uint32_t>(setup.disks.size());
         n.PartitionNumber = 1;
-        for (size_t d = 0; d < spec.disks.size(); ++d) {
-            const auto& v = spec.disks[d].volumes;
+        for (size_t d = 0; d < setup.disks.size(); ++d) {
+            const auto& v = setup.disks[d].volumes;
             for (size_t k = 0; k < v.size(); ++k) {
                 if (upperLetter(v[k]) == h.volume) {
                     n.DeviceNumber = static_cast<uint32_t>(d);
                     n.PartitionNumber = static_cast<uint32_t>(k + 1);
-                    d = spec.disks.size() - 1;
+                    d = setup.disks.size() - 1;
                     break;
                 }
             }
@@ -809,7 +809,7 @@ bool SimBench::Impl::deviceNumber(const Handle& h, SimCall& c, void* out, uint32
 }
 
 // ---------------------------------------------------------------------------------------
-SimBench::SimBench(SimBenchSpec spec) : impl_(std::make_unique<Impl>(std::move(spec))) {}
+SimBench::SimBench(SimBenchSpec setup) : impl_(std::make_unique<Impl>(std::move(setup))) {}
 SimBench::~SimBench() = default;
 
 std::unique_ptr<SimBench> SimBench::demo() {
@@ -819,10 +819,10 @@ std::unique_ptr<SimBench> SimBench::demo() {
 }
 
 std::unique_ptr<SimBench> SimBench::fromText(const std::string& text, std::string& error) {
-    SimBenchSpec spec;
-    if (!parseBenchText(text, spec, error)) return nullptr;
+    SimBenchSpec setup;
+    if (!parseBenchText(text, setup, error)) return nullptr;
     error.clear();
-    return std::make_unique<SimBench>(std::move(spec));
+    return std::make_unique<SimBench>(std::move(setup));
 }
 
 std::unique_ptr<SimBench> SimBench::fromFile(const std::string& path, std::string& error) {
@@ -890,7 +890,7 @@ SimDriveState& SimBench::driveState(size_t diskIndex) {
     return impl_->drives[diskIndex]->state();
 }
 
-SimBenchSpec& SimBench::spec() { return impl_->spec; }
+SimBenchSpec& SimBench::setup() { return impl_->setup; }
 
 int SimBench::openCount(size_t diskIndex) const {
     return diskIndex < impl_->openCounts.size() ? impl_->openCounts[diskIndex] : 0;

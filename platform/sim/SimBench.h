@@ -64,7 +64,7 @@ struct SimDriveSpec {
     std::array<uint16_t, 4> wwn = {0x5000, 0x0000, 0x0000, 0x0001};
 
     // Controller information record (maker controllers). `buildInfo` and `firmware` are the
-    // starting values: a successful download changes the drive state, not the spec.
+    // starting values: a successful download changes the drive state, not the setup.
     std::array<uint8_t, 64> buildInfo{};
     uint8_t pageSizeCode = 1;
     std::array<uint16_t, 4> systemBlocks = {0x10, 0x11, 0x20, 0x21};
@@ -160,7 +160,7 @@ struct SimDriveState {
 
 class SimBench {
 public:
-    explicit SimBench(SimBenchSpec spec);
+    explicit SimBench(SimBenchSpec setup);
     ~SimBench();
     SimBench(const SimBench&) = delete;
     SimBench& operator=(const SimBench&) = delete;
@@ -175,7 +175,7 @@ public:
 
     // The platform parts served by the bench: clock, devices, system, kernel.
     // With a host kernel, the bench kernel forwards single instance, named locks, debugger
-    // output, profile functions and (when the spec gives none) the executable path to it;
+    // output, profile functions and (when the setup gives none) the executable path to it;
     // the power-off is always only recorded. With a host clock, the bench runs on it
     // (commands and hangs then take real time); otherwise on its own clock.
     Platform platform(Kernel* hostKernel = nullptr, Clock* hostClock = nullptr);
@@ -189,7 +189,7 @@ public:
     // Recording into calls() (on by default; at most 1,048,576 calls are kept).
     void setRecordCalls(bool on);
     SimDriveState& driveState(size_t diskIndex);
-    SimBenchSpec& spec();
+    SimBenchSpec& setup();
 
     // Opens of a disk path so far (successful or not), and handles open now.
     int openCount(size_t diskIndex) const;
@@ -209,7 +209,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------
-// Helpers for building specs in code.
+// Helpers for building setups in code.
 
 // The 64-byte BuildInfo block: the text NUL-filled to byte 62, then the option byte.
 std::array<uint8_t, 64> makeBuildInfo(std::string_view text, uint8_t option = 0);
@@ -227,7 +227,7 @@ std::array<uint8_t, 512> makeSmartData(const std::vector<SmartEntry>& entries);
 std::array<uint8_t, 512> makeSmartThresholds(const std::vector<std::pair<uint8_t, uint8_t>>& t);
 
 // The bench file parser (docs/bench-file.md). False with "line N: ..." on bad input.
-bool parseBenchText(const std::string& text, SimBenchSpec& spec, std::string& error);
+bool parseBenchText(const std::string& text, SimBenchSpec& setup, std::string& error);
 // The text of the built-in demo bench.
 const char* demoBenchText();
 

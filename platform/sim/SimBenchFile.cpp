@@ -102,7 +102,7 @@ bool validFaultKey(const std::string& k) {
 
 class Parser {
 public:
-    Parser(SimBenchSpec& spec, std::string& error) : spec_(spec), error_(error) {}
+    Parser(SimBenchSpec& setup, std::string& error) : spec_(setup), error_(error) {}
 
     bool run(const std::string& text) {
         if (text.size() > kMaxText) return fail(0, "bench text is larger than 1 MiB");
@@ -494,11 +494,11 @@ private:
 
 }  // namespace
 
-bool parseBenchText(const std::string& text, SimBenchSpec& spec, std::string& error) {
+bool parseBenchText(const std::string& text, SimBenchSpec& setup, std::string& error) {
     SimBenchSpec parsed;
     Parser p(parsed, error);
     if (!p.run(text)) return false;
-    spec = std::move(parsed);
+    setup = std::move(parsed);
     return true;
 }
 

@@ -77,10 +77,10 @@ std::string readAtaString(const uint8_t* field, size_t width) {
     return first == std::string::npos ? std::string() : s.substr(first);
 }
 
-SimDrive::SimDrive(const SimDriveSpec& spec) : spec_(&spec) {
-    state_.firmware = spec.firmware.substr(0, 8);
-    state_.buildInfo = spec.buildInfo;
-    putAtaString(firmwareField_.data(), firmwareField_.size(), spec.firmware);
+SimDrive::SimDrive(const SimDriveSpec& setup) : spec_(&setup) {
+    state_.firmware = setup.firmware.substr(0, 8);
+    state_.buildInfo = setup.buildInfo;
+    putAtaString(firmwareField_.data(), firmwareField_.size(), setup.firmware);
 }
 
 std::array<uint8_t, 512> SimDrive::identifyData() const {

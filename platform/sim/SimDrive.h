@@ -30,10 +30,10 @@ constexpr uint32_t kMinImageBytes = 834;     // up to the BuildInfo block, marke
 
 class SimDrive {
 public:
-    // The spec is read live (it must outlive the drive); the firmware revision and the
+    // The setup is read live (it must outlive the drive); the firmware revision and the
     // BuildInfo are copied into the state, where a successful download changes them.
-    explicit SimDrive(const SimDriveSpec& spec);
-    void rebind(const SimDriveSpec& spec) { spec_ = &spec; }
+    explicit SimDrive(const SimDriveSpec& setup);
+    void rebind(const SimDriveSpec& setup) { spec_ = &setup; }
 
     // Runs one ATA command. `taskFile` holds the eight IDEREGS bytes sent and receives the
     // registers returned (byte 0 error, byte 6 status 0x50 or 0x51). `data` is the host's data
@@ -42,7 +42,7 @@ public:
     uint32_t execute(std::array<uint8_t, 8>& taskFile, DataDir dir, uint8_t* data,
                      uint32_t length);
 
-    const SimDriveSpec& spec() const { return *spec_; }
+    const SimDriveSpec& setup() const { return *spec_; }
     SimDriveState& state() { return state_; }
     const SimDriveState& state() const { return state_; }
 

@@ -28,13 +28,13 @@ std::vector<uint8_t> readFile(const std::string& path) {
 }
 
 std::vector<uint8_t> image(uint32_t length, const std::string& buildInfo, uint32_t seed = 1) {
-    SyntheticImageSpec spec;
-    spec.length = length;
-    spec.buildInfo = buildInfo;
-    spec.seed = seed;
+    SyntheticImageSpec setup;
+    setup.length = length;
+    setup.buildInfo = buildInfo;
+    setup.seed = seed;
     std::vector<uint8_t> img;
     std::string error;
-    EXPECT_TRUE(MakeSyntheticImage(spec, img, error)) << error;
+    EXPECT_TRUE(MakeSyntheticImage(setup, img, error)) << error;
     return img;
 }
 
@@ -77,16 +77,16 @@ struct Fixture {
 
 // ---------------------------------------------------------------------------------------
 TEST(SyntheticImage, LayoutAndChecksum) {
-    SyntheticImageSpec spec;
-    spec.length = 150016;
-    spec.buildInfo = kBuildInfo;
-    spec.model = "Quorvex QX-T74 256GB";
-    spec.serial = "QX74A0000001";
-    spec.firmware = "1.02";
-    ASSERT_TRUE(ParseWwn("5001B44812345601", spec.wwn));
+    SyntheticImageSpec setup;
+    setup.length = 150016;
+    setup.buildInfo = kBuildInfo;
+    setup.model = "Quorvex QX-T74 256GB";
+    setup.serial = "QX74A0000001";
+    setup.firmware = "1.02";
+    ASSERT_TRUE(ParseWwn("5001B44812345601", setup.wwn));
     std::vector<uint8_t> img;
     std::string error;
-    ASSERT_TRUE(MakeSyntheticImage(spec, img, error)) << error;
+    ASSERT_TRUE(MakeSyntheticImage(setup, img, error)) << error;
     ASSERT_EQ(img.size(), 150016u);
     EXPECT_EQ(img[150014], 0xA5);
     EXPECT_TRUE(ImageChecksumValid(img.data(), 150016));
@@ -122,19 +122,19 @@ TEST(SyntheticImage, ShortestAndLongestLengths) {
 TEST(SyntheticImage, Refusals) {
     std::vector<uint8_t> img;
     std::string error;
-    SyntheticImageSpec spec;
-    spec.buildInfo = kBuildInfo;
-    spec.length = kMinSyntheticImageLength - 1;
-    EXPECT_FALSE(MakeSyntheticImage(spec, img, error));
+    SyntheticImageSpec setup;
+    setup.buildInfo = kBuildInfo;
+    setup.length = kMinSyntheticImageLength - 1;
+    EXPECT_FALSE(MakeSyntheticImage(setup, img, error));
     EXPECT_NE(error.find("length"), std::string::npos);
-    spec.length = kImageArea + 1;
-    EXPECT_FALSE(MakeSyntheticImage(spec, img, error));
-    spec.length = 1024;
-    spec.buildInfo = std::string(64, 'x');
-    EXPECT_FALSE(MakeSyntheticImage(spec, img, error));
-    spec.buildInfo = kBuildInfo;
-    spec.firmware = "123456789";
-    EXPECT_FALSE(MakeSyntheticImage(spec, img, error));
+    setup.length = kImageArea + 1;
+    EXPECT_FALSE(MakeSyntheticImage(setup, img, error));
+    setup.length = 1024;
+    setup.buildInfo = std::string(64, 'x');
+    EXPECT_FALSE(MakeSyntheticImage(setup, img, error));
+    setup.buildInfo = kBuildInfo;
+    setup.firmware = "123456789";
+    EXPECT_FALSE(MakeSyntheticImage(setup, img, error));
     EXPECT_NE(error.find("firmware"), std::string::npos);
 }
 

@@ -38,7 +38,7 @@ std::string lower(std::string s) {
 
 // The control calls that went to disk `disk` (its path, compared without case).
 std::vector<SimCall> callsTo(test::SimFixture& f, size_t disk) {
-    const std::string p = lower(f.bench.spec().disks.at(disk).path);
+    const std::string p = lower(f.bench.setup().disks.at(disk).path);
     std::vector<SimCall> out;
     for (const SimCall& c : f.bench.calls()) {
         if (lower(c.path) == p) out.push_back(c);
@@ -167,7 +167,7 @@ TEST_F(Scan, DemoBenchTablesAndSlots) {
     const size_t disk[] = {0, 1, 2, 6};
     const int32_t kind[] = {DEVICE_IDE, DEVICE_IDE, DEVICE_USB, DEVICE_IDE};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(std::string(DriveInfo[i].devicePath), lower(f.bench.spec().disks[disk[i]].path));
+        EXPECT_EQ(std::string(DriveInfo[i].devicePath), lower(f.bench.setup().disks[disk[i]].path));
         EXPECT_EQ(DriveInfo[i].busKind, kind[i]);
         EXPECT_EQ(DeviceSlot[i].devicePath, DriveInfo[i].devicePath);
         EXPECT_EQ(DeviceSlot[i].usbDirect, 0);
@@ -259,7 +259,7 @@ TEST_F(Scan, TwoMakerDrivesAndAHardDisk) {
     EXPECT_EQ(user.rows[1].row.serial, "QX74T0000003");
     EXPECT_EQ(callsTo(f, 1).size(), 1u);
     EXPECT_EQ(DeviceSlot[1].devicePath, DriveInfo[1].devicePath);
-    EXPECT_EQ(std::string(DriveInfo[1].devicePath), lower(f.bench.spec().disks[2].path));
+    EXPECT_EQ(std::string(DriveInfo[1].devicePath), lower(f.bench.setup().disks[2].path));
 }
 
 TEST_F(Scan, ForeignSsdIsPassedOverAfterSixRounds) {
@@ -316,7 +316,7 @@ TEST_F(Scan, RescanAfterRemovalRenumbersFromOne) {
     test::SimFixture f;
     ScanWork(state, user);
     ASSERT_EQ(user.rows.size(), 4u);
-    f.bench.spec().disks.erase(f.bench.spec().disks.begin());  // disk 0 unplugged
+    f.bench.setup().disks.erase(f.bench.setup().disks.begin());  // disk 0 unplugged
     ScanWork(state, user);
     EXPECT_EQ(captions(), (std::vector<std::string>{"1", "2", "3"}));
     EXPECT_EQ(user.rows[0].row.serial, "QX74B0000002");
@@ -396,7 +396,7 @@ TEST_F(Scan, BridgeDriveKeepsItsWholeIdentifyAnswer) {
     std::memset(DriveInfo[0].identify, 0x5A, sizeof(DriveInfo[0].identify));
     GetQuorvexDevice(state, user);
     ASSERT_EQ(user.rows.size(), 1u);
-    auto expected = sim::SimDrive(f.bench.spec().disks[0].drive).identifyData();
+    auto expected = sim::SimDrive(f.bench.setup().disks[0].drive).identifyData();
     for (auto [at, width] : {std::pair{kModelOffset, kModelWidth}, std::pair{kSerialOffset, kSerialWidth},
                              std::pair{kFirmwareOffset, kFirmwareWidth}}) {
         for (int i = 0; i < width; i += 2) std::swap(expected[at + i], expected[at + i + 1]);
@@ -585,7 +585,7 @@ TEST_F(Scan, ClassifyBridgeOfAFailedInquiryIsZero) {
     f.bindSlot(0, 0);
     EXPECT_EQ(ClassifyBridge(0), 0);
     d.faults.clear();
-    f.bench.spec().disks[0].faults.clear();
+    f.bench.setup().disks[0].faults.clear();
     EXPECT_EQ(ClassifyBridge(0), 4);
 }
 

@@ -69,7 +69,7 @@ TEST(SecureErase, CancelAtTheQuestion) {
 
 TEST(SecureErase, RefusedSystem) {
     ProcedureBench b({makerSataDisk(1)});
-    b.bench().spec().os = {true, true, 5, 0, 0};
+    b.bench().setup().os = {true, true, 5, 0, 0};
     b.user.check(0);
     SecureEraseBtnClick(b.state, b.user);
     ASSERT_EQ(b.user.count("notice"), 1);
@@ -223,7 +223,7 @@ TEST(SecureErase, PasswordLeavesNoTrace) {
     ProcedureBench b({failing, bridge, makerSataDisk(3)});
     b.bench().setTracePath(trace);
     const std::string secret = "Sw0rdf1sh-QX";
-    b.bench().spec().disks[2].drive.masterPassword = secret;
+    b.bench().setup().disks[2].drive.masterPassword = secret;
     for (int row = 0; row < 3; ++row) b.user.check(row);
     b.user.textAnswers = {secret};
     SecureEraseBtnClick(b.state, b.user);

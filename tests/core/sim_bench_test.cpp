@@ -37,8 +37,8 @@ TEST(SimBenchDemo, ListsTheDemoDisksInOrder) {
               "\\\\?\\ide#diskquorvex_qx-t74_256gb_______________1.02____#5&1a2b3c4d&0&0.0.0#"
               "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
     EXPECT_NE((*disks)[2].find("usbstor"), std::string::npos);
-    EXPECT_EQ(f.bench.spec().disks[2].inquiryCode[0], 'k');
-    EXPECT_EQ(f.bench.spec().disks[4].drive.rotationRate, 7200);
+    EXPECT_EQ(f.bench.setup().disks[2].inquiryCode[0], 'k');
+    EXPECT_EQ(f.bench.setup().disks[4].drive.rotationRate, 7200);
     EXPECT_EQ(f.bench.driveState(1).buildInfo[6], '1');
     // Volumes C, D, E.
     EXPECT_EQ(platform().system->logicalDrives(), (1u << 2) | (1u << 3) | (1u << 4));
@@ -59,10 +59,10 @@ TEST(SimBenchSystem, EnumerationVersionAndRescanFollowTheSpec) {
     uint32_t code = 0;
     EXPECT_EQ(platform().system->rescan(&code), 2);
     EXPECT_NE(code, 0u);
-    f.bench.spec().rescanFailsAt = 0;
+    f.bench.setup().rescanFailsAt = 0;
     EXPECT_EQ(platform().system->rescan(&code), 0);
     EXPECT_EQ(f.bench.rescanCount(), 2);
-    f.bench.spec().enumerationFails = true;
+    f.bench.setup().enumerationFails = true;
     EXPECT_FALSE(platform().system->diskInterfaces().has_value());
 }
 
@@ -148,7 +148,7 @@ TEST(SimBenchKernel, HostKernelServesAllButThePowerOff) {
     const Platform saved = platform();
     installPlatform(p);
     uint8_t id[512];
-    EXPECT_TRUE(rawAta(bench.spec().disks[0].path.c_str(), regs(0xEC, 0, 1), DataDir::In, id, 512).ok);
+    EXPECT_TRUE(rawAta(bench.setup().disks[0].path.c_str(), regs(0xEC, 0, 1), DataDir::In, id, 512).ok);
     installPlatform(saved);
     EXPECT_EQ(hostClock.now() - before, 1u);
     EXPECT_EQ(bench.clock().now(), 1000u) << "the bench's own clock did not move";
@@ -209,7 +209,7 @@ TEST(SimBenchOpen, AnotherProcessHoldingTheDisk) {
     const DeviceHandle h = io.open(f.path(0), rw, ShareRead | ShareWrite);
     EXPECT_NE(h, kInvalidDevice);
     io.close(h);
-    f.bench.spec().disks[0].heldByOther = sim::SimHold::Exclusive;
+    f.bench.setup().disks[0].heldByOther = sim::SimHold::Exclusive;
     EXPECT_EQ(io.open(f.path(0), rw, ShareRead | ShareWrite), kInvalidDevice);
     EXPECT_EQ(io.lastError(), 32u);
 }
@@ -629,9 +629,9 @@ TEST(SimBenchFaults, FaultsAddedThroughTheSpecTakeEffect) {
     test::SimFixture f(benchOf({test::makerSataDisk(1)}));
     uint8_t id[512];
     EXPECT_EQ(rawAta(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512).taskFile[6], 0x50);
-    f.bench.spec().disks[0].faults.push_back(fault("ata:ec", 1, FaultKind::AtaError));
+    f.bench.setup().disks[0].faults.push_back(fault("ata:ec", 1, FaultKind::AtaError));
     EXPECT_EQ(rawAta(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512).taskFile[6], 0x51);
-    f.bench.spec().disks[0].drive.securityFrozen = true;
+    f.bench.setup().disks[0].drive.securityFrozen = true;
     EXPECT_EQ(rawAta(f.path(0), regs(0xF3), DataDir::None, nullptr, 0).taskFile[6], 0x51);
 }
 

@@ -210,7 +210,7 @@ TEST(BenchFile, ErrorsNameTheirLine) {
         std::string error;
         EXPECT_FALSE(parseBenchText(c.text, s, error)) << c.text;
         EXPECT_EQ(error, c.error) << c.text;
-        EXPECT_EQ(s.systemLetter, 'Q') << "a failed parse leaves the spec alone";
+        EXPECT_EQ(s.systemLetter, 'Q') << "a failed parse leaves the setup alone";
     }
 }
 
@@ -279,7 +279,7 @@ TEST(BenchFile, FromFileAndFromSetting) {
     std::string error;
     auto bench = SimBench::fromFile(good.string(), error);
     ASSERT_NE(bench, nullptr) << error;
-    EXPECT_EQ(bench->spec().disks.size(), 1u);
+    EXPECT_EQ(bench->setup().disks.size(), 1u);
     bench = SimBench::fromSetting("sim:" + good.string(), error);
     ASSERT_NE(bench, nullptr) << error;
 
@@ -304,7 +304,7 @@ TEST(BenchFile, FromFileAndFromSetting) {
 
     auto demo = SimBench::fromSetting("sim", error);
     ASSERT_NE(demo, nullptr);
-    EXPECT_EQ(demo->spec().disks.size(), 7u);
+    EXPECT_EQ(demo->setup().disks.size(), 7u);
     EXPECT_EQ(SimBench::fromSetting("simulated", error), nullptr);
     EXPECT_EQ(SimBench::fromSetting("sim:", error), nullptr);
     std::filesystem::remove_all(dir);

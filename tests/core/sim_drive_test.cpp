@@ -64,18 +64,18 @@ std::array<uint8_t, 16> sysReadPageBlock(uint16_t unit, uint32_t offset) {
 
 class SimDriveTest : public ::testing::Test {
 protected:
-    SimDriveSpec spec = test::makerDrive(1);
+    SimDriveSpec setup = test::makerDrive(1);
 };
 
 // ------------------------------------------------------------------------- IDENTIFY
 TEST_F(SimDriveTest, IdentifyCarriesTheDriveFieldsAtTheirWords) {
-    spec.serial = "QX74A0000001";
-    spec.model = "Quorvex QX-T74 256GB";
-    spec.firmware = "1.02";
-    spec.sectors28 = 0x0FFFFFFF;
-    spec.sectors48 = 500118192;
-    spec.wwn = {0x5001, 0xB448, 0x1234, 0x5601};
-    SimDrive d(spec);
+    setup.serial = "QX74A0000001";
+    setup.model = "Quorvex QX-T74 256GB";
+    setup.firmware = "1.02";
+    setup.sectors28 = 0x0FFFFFFF;
+    setup.sectors48 = 500118192;
+    setup.wwn = {0x5001, 0xB448, 0x1234, 0x5601};
+    SimDrive d(setup);
     uint8_t id[512];
     const Reply r = run(d, regs(0xEC, 0, 1), DataDir::In, id, 512);
     EXPECT_EQ(r.status, kOk);
@@ -102,7 +102,7 @@ TEST_F(SimDriveTest, IdentifyCarriesTheDriveFieldsAtTheirWords) {
 }
 
 TEST_F(SimDriveTest, IdentifyNeedsADataInAreaOfOneSector) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     uint8_t id[512];
     Reply r = run(d, regs(0xEC, 0, 1));
     EXPECT_EQ(r.status, kErr);
@@ -114,7 +114,7 @@ TEST_F(SimDriveTest, IdentifyNeedsADataInAreaOfOneSector) {
 }
 
 TEST_F(SimDriveTest, UnknownCommandsAreAborted) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     const Reply r = run(d, regs(0x25));
     EXPECT_EQ(r.status, kErr);
     EXPECT_EQ(r.error, 0x04);
@@ -122,7 +122,7 @@ TEST_F(SimDriveTest, UnknownCommandsAreAborted) {
 
 // ------------------------------------------------------------------------- vendor mode
 TEST_F(SimDriveTest, SetFeaturesDcSwitchesVendorModeOnAndOff) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     EXPECT_FALSE(d.state().vendorMode);
     EXPECT_EQ(vendorOn(d).status, kOk);
     EXPECT_TRUE(d.state().vendorMode);
@@ -134,7 +134,7 @@ TEST_F(SimDriveTest, SetFeaturesDcSwitchesVendorModeOnAndOff) {
 }
 
 TEST_F(SimDriveTest, AnswerSectorOnlyInVendorMode) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     uint8_t buf[512];
     EXPECT_EQ(run(d, regs(0x86, 0, 1, 0xFF, 0x34, 0x12), DataDir::In, buf, 512).status, kErr);
     vendorOn(d);
@@ -153,7 +153,7 @@ TEST_F(SimDriveTest, AnswerSectorOnlyInVendorMode) {
 }
 
 TEST_F(SimDriveTest, VendorCommandsFailOutsideVendorMode) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     EXPECT_EQ(vendorCommand(d, readCodeBlock(3, 0)).status, kErr);
     vendorOn(d);
     EXPECT_EQ(vendorCommand(d, readCodeBlock(3, 0)).status, kOk);
@@ -163,7 +163,7 @@ TEST_F(SimDriveTest, VendorCommandsFailOutsideVendorMode) {
 }
 
 TEST_F(SimDriveTest, CommandSectorMustCarryTheBlockSignature) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     vendorOn(d);
     auto block = readCodeBlock(3, 0);
     block[1] = 0xE6;
@@ -171,17 +171,17 @@ TEST_F(SimDriveTest, CommandSectorMustCarryTheBlockSignature) {
 }
 
 TEST_F(SimDriveTest, ReadCodeFromMemReturnsTheInformationRecord) {
-    spec.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t74a,42A1B2,QX01");
-    spec.pageSizeCode = 2;
-    spec.systemBlocks = {0x0102, 0x11, 0x20, 0xBEEF};
-    SimDrive d(spec);
+    setup.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t74a,42A1B2,QX01");
+    setup.pageSizeCode = 2;
+    setup.systemBlocks = {0x0102, 0x11, 0x20, 0xBEEF};
+    SimDrive d(setup);
     vendorOn(d);
     ASSERT_EQ(vendorCommand(d, readCodeBlock(3, 0)).status, kOk);
     std::vector<uint8_t> si;
     const Reply r = vendorData(d, 0x86, si, 8);
     ASSERT_EQ(r.status, kOk);
     EXPECT_EQ(r.moved, 4096u);
-    EXPECT_EQ(std::memcmp(si.data() + 0x300, spec.buildInfo.data(), 64), 0);
+    EXPECT_EQ(std::memcmp(si.data() + 0x300, setup.buildInfo.data(), 64), 0);
     EXPECT_EQ(word(si.data(), 0x500 / 2) & 7, 2);
     EXPECT_EQ(word(si.data(), 0x510 / 2), 0x0102);
     EXPECT_EQ(word(si.data(), 0x516 / 2), 0xBEEF);
@@ -190,12 +190,12 @@ TEST_F(SimDriveTest, ReadCodeFromMemReturnsTheInformationRecord) {
     // An address inside the record; the data phase is consumed by one read.
     ASSERT_EQ(vendorCommand(d, readCodeBlock(3, 0x300)).status, kOk);
     ASSERT_EQ(vendorData(d, 0x86, si, 1).status, kOk);
-    EXPECT_EQ(std::memcmp(si.data(), spec.buildInfo.data(), 64), 0);
+    EXPECT_EQ(std::memcmp(si.data(), setup.buildInfo.data(), 64), 0);
     EXPECT_EQ(vendorData(d, 0x86, si, 1).status, kErr) << "no command sector before it";
 }
 
 TEST_F(SimDriveTest, DataPhaseMustMatchTheCommandSector) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     vendorOn(d);
     ASSERT_EQ(vendorCommand(d, readCodeBlock(3, 0)).status, kOk);
     std::vector<uint8_t> buf;
@@ -207,11 +207,11 @@ TEST_F(SimDriveTest, DataPhaseMustMatchTheCommandSector) {
 }
 
 TEST_F(SimDriveTest, SystemPageOfTheSignatureBlockAtItsOffset) {
-    spec.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t74a,42A1B2,QX01");
-    spec.pageSizeCode = 1;  // 8 sectors per page
-    spec.systemBlocks = {0x10, 0x11, 0x20, 0x21};
-    spec.signatureBlock = 1;  // block 0x11: unit 8, odd, byte offset 8 * 8 * 512
-    SimDrive d(spec);
+    setup.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t74a,42A1B2,QX01");
+    setup.pageSizeCode = 1;  // 8 sectors per page
+    setup.systemBlocks = {0x10, 0x11, 0x20, 0x21};
+    setup.signatureBlock = 1;  // block 0x11: unit 8, odd, byte offset 8 * 8 * 512
+    SimDrive d(setup);
     vendorOn(d);
     std::vector<uint8_t> page;
     ASSERT_EQ(vendorCommand(d, sysReadPageBlock(8, 0)).status, kOk);
@@ -226,34 +226,34 @@ TEST_F(SimDriveTest, SystemPageOfTheSignatureBlockAtItsOffset) {
 }
 
 TEST_F(SimDriveTest, SignatureTextFollowsTheModelCode) {
-    spec.signatureBlock = 0;
-    spec.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t72a,42A1B2,QX01");
+    setup.signatureBlock = 0;
+    setup.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t72a,42A1B2,QX01");
     {
-        SimDrive d(spec);
+        SimDrive d(setup);
         const auto page = d.systemPage(8, 0);
         EXPECT_EQ(std::memcmp(page.data(), "LDBK BLOCKS V40", 16), 0);
     }
-    spec.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t76a,42A1B2,QX01");
+    setup.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t76a,42A1B2,QX01");
     {
-        SimDrive d(spec);
+        SimDrive d(setup);
         EXPECT_EQ(std::memcmp(d.systemPage(8, 0).data(), "LDBK BLOCKS V50", 16), 0);
     }
-    spec.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t80a,42A1B2,QX01");
+    setup.buildInfo = makeBuildInfo("QXFWR_111007_R,Sep 18 2012,10:11:12,t80a,42A1B2,QX01");
     {
-        SimDrive d(spec);
+        SimDrive d(setup);
         const auto page = d.systemPage(8, 0);
         EXPECT_TRUE(std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; }));
     }
 }
 
 TEST_F(SimDriveTest, PageSizeCodesWithoutAPageSizeHaveOnlyOffsetZero) {
-    spec.pageSizeCode = 5;
-    spec.signatureBlock = 1;  // block 0x11 is odd: unreachable without a page size
-    SimDrive d(spec);
+    setup.pageSizeCode = 5;
+    setup.signatureBlock = 1;  // block 0x11 is odd: unreachable without a page size
+    SimDrive d(setup);
     for (uint32_t offset : {0u, 8u * 4 * 512, 8u * 32 * 512}) {
         EXPECT_EQ(d.systemPage(8, offset)[0], 0) << offset;
     }
-    spec.signatureBlock = 0;  // block 0x10: unit 8, offset 0
+    setup.signatureBlock = 0;  // block 0x10: unit 8, offset 0
     EXPECT_EQ(std::memcmp(d.systemPage(8, 0).data(), "LDBK BLOCKS V50", 16), 0);
 }
 
@@ -291,8 +291,8 @@ protected:
 };
 
 TEST_F(DownloadTest, AGoodImageIsInstalledOnItsLastBlock) {
-    SimDrive d(spec);
-    auto image = test::makeImageFor(spec, 150016, "1.06", kNewBuild);
+    SimDrive d(setup);
+    auto image = test::makeImageFor(setup, 150016, "1.06", kNewBuild);
     const auto replies = send(d, image, 150016);
     ASSERT_EQ(replies.size(), 4u);
     EXPECT_TRUE(allOk(replies));
@@ -308,8 +308,8 @@ TEST_F(DownloadTest, AGoodImageIsInstalledOnItsLastBlock) {
 }
 
 TEST_F(DownloadTest, NothingChangesBeforeTheLastBlock) {
-    SimDrive d(spec);
-    auto image = test::makeImageFor(spec, 150016, "1.06", kNewBuild);
+    SimDrive d(setup);
+    auto image = test::makeImageFor(setup, 150016, "1.06", kNewBuild);
     EXPECT_EQ(chunk(d, image, 128, 0).status, kOk);
     EXPECT_EQ(chunk(d, image, 128, 128).status, kOk);
     EXPECT_EQ(chunk(d, image, 36, 256).status, kOk);
@@ -320,8 +320,8 @@ TEST_F(DownloadTest, NothingChangesBeforeTheLastBlock) {
 TEST_F(DownloadTest, LengthsThatAreNotWholeBlocksWithEitherPadding) {
     for (size_t length : {150100u, 150017u, 150015u, 1025u, 834u}) {
         for (uint8_t pad : {uint8_t{0x00}, uint8_t{0xFF}}) {
-            SimDrive d(spec);
-            auto image = test::makeImageFor(spec, length, "1.06", kNewBuild, pad, static_cast<uint32_t>(length));
+            SimDrive d(setup);
+            auto image = test::makeImageFor(setup, length, "1.06", kNewBuild, pad, static_cast<uint32_t>(length));
             EXPECT_TRUE(allOk(send(d, image, length))) << length << " pad " << int(pad);
             EXPECT_TRUE(d.state().firmwareUpdated) << length << " pad " << int(pad);
             EXPECT_EQ(d.state().firmware, "1.06");
@@ -332,8 +332,8 @@ TEST_F(DownloadTest, LengthsThatAreNotWholeBlocksWithEitherPadding) {
 TEST_F(DownloadTest, AFinalChunkOfTwoBlocksSendsTwoSingleBlocks) {
     // 130 blocks: 128 at 0, then 1 at 128 (not the end), then 1 at 129.
     for (uint32_t seed = 1; seed <= 8; ++seed) {
-        SimDrive d(spec);
-        auto image = test::makeImageFor(spec, 130 * 512, "1.06", kNewBuild, 0, seed);
+        SimDrive d(setup);
+        auto image = test::makeImageFor(setup, 130 * 512, "1.06", kNewBuild, 0, seed);
         const auto replies = send(d, image, 130 * 512);
         ASSERT_EQ(replies.size(), 3u);
         EXPECT_TRUE(allOk(replies)) << seed;
@@ -342,8 +342,8 @@ TEST_F(DownloadTest, AFinalChunkOfTwoBlocksSendsTwoSingleBlocks) {
 }
 
 TEST_F(DownloadTest, WrongChecksumIsRejectedAndTheOldFirmwareStays) {
-    SimDrive d(spec);
-    auto image = test::makeImageFor(spec, 150016, "1.06", kNewBuild);
+    SimDrive d(setup);
+    auto image = test::makeImageFor(setup, 150016, "1.06", kNewBuild);
     image[150016 - 1] ^= 0x01;
     const auto replies = send(d, image, 150016);
     ASSERT_EQ(replies.size(), 4u);
@@ -367,9 +367,9 @@ TEST_F(DownloadTest, AnImageForAnotherDriveIsRejected) {
         {"world wide name", [](SimDriveSpec& s) { s.wwn[3] ^= 1; }},
     };
     for (const Case& c : cases) {
-        SimDriveSpec other = spec;
+        SimDriveSpec other = setup;
         c.change(other);
-        SimDrive d(spec);
+        SimDrive d(setup);
         auto image = test::makeImageFor(other, 150016, "1.06", kNewBuild);
         const auto replies = send(d, image, 150016);
         EXPECT_EQ(replies.back().status, kErr) << c.what;
@@ -380,8 +380,8 @@ TEST_F(DownloadTest, AnImageForAnotherDriveIsRejected) {
 }
 
 TEST_F(DownloadTest, BlocksMustBeContiguousFromOffsetZero) {
-    SimDrive d(spec);
-    auto image = test::makeImageFor(spec, 150016, "1.06", kNewBuild);
+    SimDrive d(setup);
+    auto image = test::makeImageFor(setup, 150016, "1.06", kNewBuild);
     EXPECT_EQ(chunk(d, image, 128, 0).status, kOk);
     EXPECT_EQ(chunk(d, image, 36, 256).status, kOk);  // blocks 128-255 never sent
     EXPECT_EQ(chunk(d, image, 1, 292).status, kErr);
@@ -393,8 +393,8 @@ TEST_F(DownloadTest, BlocksMustBeContiguousFromOffsetZero) {
 }
 
 TEST_F(DownloadTest, ZeroBlockCountIsRejectedWithoutSpoilingTheDownload) {
-    SimDrive d(spec);
-    auto image = test::makeImageFor(spec, 129 * 512, "1.06", kNewBuild);
+    SimDrive d(setup);
+    auto image = test::makeImageFor(setup, 129 * 512, "1.06", kNewBuild);
     EXPECT_EQ(chunk(d, image, 128, 0).status, kOk);
     const Reply zero = chunk(d, image, 0, 128);
     EXPECT_EQ(zero.status, kErr);
@@ -404,8 +404,8 @@ TEST_F(DownloadTest, ZeroBlockCountIsRejectedWithoutSpoilingTheDownload) {
 }
 
 TEST_F(DownloadTest, OnlySubcommandThreeWithDataInsideTheImageArea) {
-    SimDrive d(spec);
-    auto image = test::makeImageFor(spec, 150016, "1.06", kNewBuild);
+    SimDrive d(setup);
+    auto image = test::makeImageFor(setup, 150016, "1.06", kNewBuild);
     auto tf = regs(0x92, 0x07, 1, 0, 0, 0);
     EXPECT_EQ(run(d, tf, DataDir::Out, image.data(), 512).status, kErr);
     tf = regs(0x92, 0x03, 1, 0, 0, 0);
@@ -420,9 +420,9 @@ TEST_F(DownloadTest, OnlySubcommandThreeWithDataInsideTheImageArea) {
 
 TEST_F(DownloadTest, OtherDrivesRejectTheDownload) {
     for (ControllerKind k : {ControllerKind::Foreign, ControllerKind::HardDisk}) {
-        spec.controller = k;
-        SimDrive d(spec);
-        auto image = test::makeImageFor(spec, 150016, "1.06", kNewBuild);
+        setup.controller = k;
+        SimDrive d(setup);
+        auto image = test::makeImageFor(setup, 150016, "1.06", kNewBuild);
         EXPECT_EQ(chunk(d, image, 128, 0).status, kErr);
     }
 }
@@ -442,7 +442,7 @@ Reply eraseUnit(SimDrive& d, std::vector<uint8_t> block) {
 }
 
 TEST_F(SimDriveTest, MasterPasswordEraseAfterPrepare) {
-    SimDrive d(spec);
+    SimDrive d(setup);
     EXPECT_EQ(run(d, regs(0xF3)).status, kOk);
     EXPECT_TRUE(d.state().erasePrepared);
     EXPECT_EQ(eraseUnit(d, eraseBlock(1, "QXMASTER")).status, kOk);
@@ -469,7 +469,7 @@ TEST_F(SimDriveTest, EraseRefusals) {
         {"a command between", true, true, eraseBlock(1, "QXMASTER")},
     };
     for (const Case& c : cases) {
-        SimDrive d(spec);
+        SimDrive d(setup);
         if (c.prepare) {
             ASSERT_EQ(run(d, regs(0xF3)).status, kOk);
         }
@@ -485,8 +485,8 @@ TEST_F(SimDriveTest, EraseRefusals) {
 }
 
 TEST_F(SimDriveTest, FrozenSecurityRefusesPrepare) {
-    spec.securityFrozen = true;
-    SimDrive d(spec);
+    setup.securityFrozen = true;
+    SimDrive d(setup);
     EXPECT_EQ(run(d, regs(0xF3)).status, kErr);
     EXPECT_EQ(eraseUnit(d, eraseBlock(1, "QXMASTER")).status, kErr);
     uint8_t id[512];
@@ -495,17 +495,17 @@ TEST_F(SimDriveTest, FrozenSecurityRefusesPrepare) {
 }
 
 TEST_F(SimDriveTest, MasterPasswordOfThirtyTwoCharacters) {
-    spec.masterPassword = std::string(32, 'M');
-    SimDrive d(spec);
+    setup.masterPassword = std::string(32, 'M');
+    SimDrive d(setup);
     run(d, regs(0xF3));
     EXPECT_EQ(eraseUnit(d, eraseBlock(1, std::string(32, 'M'))).status, kOk);
 }
 
 // ------------------------------------------------------------------------- SMART
 TEST_F(SimDriveTest, SmartNeedsItsSignatureAndReturnsBothSectors) {
-    spec.smartData = makeSmartData({{9, 1234}, {194, 0x004000120021ull}});
-    spec.smartThresholds = makeSmartThresholds({{5, 10}});
-    SimDrive d(spec);
+    setup.smartData = makeSmartData({{9, 1234}, {194, 0x004000120021ull}});
+    setup.smartThresholds = makeSmartThresholds({{5, 10}});
+    SimDrive d(setup);
     EXPECT_EQ(run(d, regs(0xB0, 0xD8, 1, 0, 0x4F, 0xC2)).status, kOk);
     EXPECT_EQ(run(d, regs(0xB0, 0xD8, 1, 0, 0x4F, 0xC3)).status, kErr);
     uint8_t data[512];
@@ -525,8 +525,8 @@ TEST_F(SimDriveTest, SmartNeedsItsSignatureAndReturnsBothSectors) {
 
 // ------------------------------------------------------------------------- other drives
 TEST_F(SimDriveTest, ForeignControllerAnswersTheVendorReadWrongly) {
-    spec.controller = ControllerKind::Foreign;
-    SimDrive d(spec);
+    setup.controller = ControllerKind::Foreign;
+    SimDrive d(setup);
     EXPECT_EQ(vendorOn(d).status, kOk);
     EXPECT_FALSE(d.state().vendorMode);
     uint8_t buf[512];
@@ -539,9 +539,9 @@ TEST_F(SimDriveTest, ForeignControllerAnswersTheVendorReadWrongly) {
 }
 
 TEST_F(SimDriveTest, HardDiskAnswersIdentifyAndSmartOnly) {
-    spec.controller = ControllerKind::HardDisk;
-    spec.rotationRate = 7200;
-    SimDrive d(spec);
+    setup.controller = ControllerKind::HardDisk;
+    setup.rotationRate = 7200;
+    SimDrive d(setup);
     uint8_t buf[512];
     ASSERT_EQ(run(d, regs(0xEC, 0, 1), DataDir::In, buf, 512).status, kOk);
     EXPECT_EQ(word(buf, 217), 7200);

@@ -141,10 +141,10 @@ private:
 class TraceTest : public ::testing::Test {
 protected:
     TraceTest() {
-        sim::SimBenchSpec spec;
-        spec.disks = {test::makerSataDisk(1), test::usbBridgeDisk(2, "k403")};
-        spec.disks[0].commandMs = 2;
-        fixture = std::make_unique<test::SimFixture>(spec);
+        sim::SimBenchSpec setup;
+        setup.disks = {test::makerSataDisk(1), test::usbBridgeDisk(2, "k403")};
+        setup.disks[0].commandMs = 2;
+        fixture = std::make_unique<test::SimFixture>(setup);
         dir = std::filesystem::temp_directory_path() / "qx_trace_test";
         std::filesystem::create_directories(dir);
         path = (dir / "trace.jsonl").string();
@@ -316,7 +316,7 @@ TEST_F(TraceTest, FailedCallsAndOddPathsStayValidJson) {
     uint8_t small[8] = {};
     EXPECT_FALSE(io.control(h, kIoctlAtaPassThrough, small, sizeof small, small, sizeof small, nullptr));
     io.close(h);
-    fixture->bench.spec().disks[1].path = "\\\\?\\usb\"odd\xe9path";
+    fixture->bench.setup().disks[1].path = "\\\\?\\usb\"odd\xe9path";
     uint8_t answer[kSmartAnswerLength];
     const DeviceHandle u = io.open(fixture->path(1), AccessRead | AccessWrite, ShareRead | ShareWrite);
     SendCmdInParams p{};
@@ -343,9 +343,9 @@ TEST_F(TraceTest, AppendsAndStops) {
     test::rawAta(fixture->path(0), regs(0xEC, 0, 1), DataDir::In, id, 512);
     {
         // A second bench appending to the same file.
-        sim::SimBenchSpec spec;
-        spec.disks = {test::makerSataDisk(3)};
-        test::SimFixture other(spec);
+        sim::SimBenchSpec setup;
+        setup.disks = {test::makerSataDisk(3)};
+        test::SimFixture other(setup);
         other.bench.setTracePath(path);
         test::rawAta(other.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512);
         other.bench.setTracePath("");

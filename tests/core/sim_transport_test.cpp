@@ -31,12 +31,12 @@ CommandBlock download(uint16_t count, uint16_t offset) {
 
 class TransportOnBench : public ::testing::Test {
 protected:
-    static sim::SimBenchSpec spec() {
+    static sim::SimBenchSpec setup() {
         sim::SimBenchSpec s;
         s.disks = {test::makerSataDisk(1), test::usbBridgeDisk(2, "k403")};
         return s;
     }
-    TransportOnBench() : f(spec()) {
+    TransportOnBench() : f(setup()) {
         ResetDeviceSlots();
         f.bindSlot(0, 0);
         f.bindSlot(1, 1);
@@ -88,7 +88,7 @@ TEST_F(TransportOnBench, VendorReadOfTheInformationRecordWithDma) {
 
 TEST_F(TransportOnBench, TimeBudgetIsMeasuredOnTheBenchClock) {
     // Every command takes 1 ms; the hang adds to it.
-    f.bench.spec().disks[0].faults = {fault("ata:ec", 1, FaultKind::Hang, 10900),
+    f.bench.setup().disks[0].faults = {fault("ata:ec", 1, FaultKind::Hang, 10900),
                                       fault("ata:ec", 2, FaultKind::Hang, 10999)};
     uint8_t id[512];
     EXPECT_EQ(ExecDeviceCommand(0, 1, kIdentify, 12, id, 512), 1) << "10.901 s";
@@ -98,7 +98,7 @@ TEST_F(TransportOnBench, TimeBudgetIsMeasuredOnTheBenchClock) {
 }
 
 TEST_F(TransportOnBench, DriveErrorsAndFailedCalls) {
-    f.bench.spec().disks[0].faults = {fault("ata:ec", 1, FaultKind::AtaError),
+    f.bench.setup().disks[0].faults = {fault("ata:ec", 1, FaultKind::AtaError),
                                       fault("ata:ec", 2, FaultKind::ControlFails)};
     IDEREGS tf;
     tf.bSectorCountReg = 1;
@@ -112,7 +112,7 @@ TEST_F(TransportOnBench, DriveErrorsAndFailedCalls) {
     EXPECT_TRUE(logged("ReadATACommandWithTimeOutValue() fail\r\n"));
     EXPECT_EQ(ExecDeviceCommand(0, 1, kIdentify, 12, id, 512), 1);
     // Through the bridge an ATA error is a CHECK CONDITION, which the transport fails.
-    f.bench.spec().disks[1].faults = {fault("ata:ec", 1, FaultKind::AtaError)};
+    f.bench.setup().disks[1].faults = {fault("ata:ec", 1, FaultKind::AtaError)};
     EXPECT_EQ(ExecDeviceCommand(1, 1, kIdentify, 12, id, 512), -2);
     EXPECT_EQ(ExecDeviceCommand(1, 1, kIdentify, 12, id, 512), 1);
 }
@@ -147,7 +147,7 @@ TEST_F(TransportOnBench, InquiryWhileTheBridgeIsClassified) {
 
 TEST_F(TransportOnBench, FirmwareDownloadOnBothPaths) {
     for (uint8_t slot : {uint8_t{0}, uint8_t{1}}) {
-        const sim::SimDriveSpec& drive = f.bench.spec().disks[slot].drive;
+        const sim::SimDriveSpec& drive = f.bench.setup().disks[slot].drive;
         auto image = test::makeImageFor(drive, 150016, "1.06",
                                         "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01");
         const uint16_t chunks[][2] = {{128, 0}, {128, 128}, {36, 256}, {1, 292}};

@@ -49,8 +49,8 @@ TEST_F(SmartAcquisition, SataDriveGetsEnableDataThresholdsInOrder) {
     EXPECT_EQ(calls[1].direction, "in");
     EXPECT_EQ(calls[1].length, 512u);
     EXPECT_EQ(calls[2].length, 512u);
-    EXPECT_EQ(SmartData, b.bench().spec().disks[0].drive.smartData);
-    EXPECT_EQ(SmartThresholds, b.bench().spec().disks[0].drive.smartThresholds);
+    EXPECT_EQ(SmartData, b.bench().setup().disks[0].drive.smartData);
+    EXPECT_EQ(SmartThresholds, b.bench().setup().disks[0].drive.smartThresholds);
 }
 
 TEST_F(SmartAcquisition, BridgeDriveGetsTheExactPassThroughBlocks) {
@@ -70,7 +70,7 @@ TEST_F(SmartAcquisition, BridgeDriveGetsTheExactPassThroughBlocks) {
         {0xA1, 0x08, 0x0B, 0xD1, 0x01, 0x00, 0x4F, 0xC2, 0x00, 0xB0, 0x00, 0x00},
     };
     EXPECT_EQ(cdbs, expected);
-    EXPECT_EQ(SmartData, b.bench().spec().disks[0].drive.smartData);
+    EXPECT_EQ(SmartData, b.bench().setup().disks[0].drive.smartData);
 }
 
 TEST_F(SmartAcquisition, RejectedEnableSendsNoReadAndKeepsTheSector) {
@@ -94,7 +94,7 @@ TEST_F(SmartAcquisition, FailedThresholdReadFailsAfterAGoodDataRead) {
     ProcedureBench b({disk});
     EXPECT_FALSE(AcquireSmartData(0));
     EXPECT_EQ(features(b.commands(kSmart)), (std::vector<uint8_t>{0xD8, 0xD0, 0xD1}));
-    EXPECT_EQ(SmartData, b.bench().spec().disks[0].drive.smartData);
+    EXPECT_EQ(SmartData, b.bench().setup().disks[0].drive.smartData);
     std::vector<std::string> lines = {"earlier"};
     SmartDrive = 0;
     EXPECT_FALSE(GetSMARTInfo(lines));
@@ -161,7 +161,7 @@ TEST_F(SmartInfoButton, GetSmartInfoReadsTheChosenDriveEachTime) {
     ASSERT_TRUE(GetSMARTInfo(lines));  // a second click reads again and gives the same lines
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(b.commands(kSmart).size(), 6u);
-    for (const auto& c : b.bench().calls()) EXPECT_EQ(c.path, b.bench().spec().disks[1].path);
+    for (const auto& c : b.bench().calls()) EXPECT_EQ(c.path, b.bench().setup().disks[1].path);
 }
 
 }  // namespace

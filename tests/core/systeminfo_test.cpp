@@ -105,11 +105,11 @@ TEST_F(SystemInfoTest, StopsAtTheFirstValidPage) {
     ASSERT_TRUE(read(b));
     EXPECT_EQ(pageReadSectors(b), expected({{8, 0, 1}}));
 
-    b.fixture.bench.spec().disks[0].drive.signatureBlock = 1;
+    b.fixture.bench.setup().disks[0].drive.signatureBlock = 1;
     ASSERT_TRUE(read(b));
     EXPECT_EQ(pageReadSectors(b), expected({{8, 0, 1}, {8, 32768, 1}}));
 
-    b.fixture.bench.spec().disks[0].drive.signatureBlock = 3;
+    b.fixture.bench.setup().disks[0].drive.signatureBlock = 3;
     ASSERT_TRUE(read(b));
     EXPECT_EQ(pageReadSectors(b).size(), 4u);
 }

@@ -131,7 +131,7 @@ TEST_F(UpdateTest, CancelAtTheQuestionTouchesNoDrive) {
 
 TEST_F(UpdateTest, OperatingSystemGate) {
     ProcedureBench b({makerSataDisk(1)});
-    auto& os = b.bench().spec().os;
+    auto& os = b.bench().setup().os;
     os = {true, true, 5, 0, 4};
     EXPECT_TRUE(OsRefused());  // Windows 2000
     os = {true, true, 5, 1, 1};
@@ -409,7 +409,7 @@ TEST_P(UpdateFailure, FailedDriveDoesNotStopTheOthers) {
     // the drive itself saw one command less).
     size_t sentToFirst = 0;
     for (const auto& c : b.commands(kDownload))
-        if (c.path == b.bench().spec().disks[0].path) ++sentToFirst;
+        if (c.path == b.bench().setup().disks[0].path) ++sentToFirst;
     EXPECT_EQ(sentToFirst, static_cast<size_t>(failing));
     EXPECT_EQ(b.drive(0).downloadCommands, failing - 1);
     EXPECT_EQ(b.drive(1).downloadVerdict, "installed");

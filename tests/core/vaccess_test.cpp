@@ -187,7 +187,7 @@ TEST_F(VendorChannel, ReadCodeFromMemReturnsTheSystemInformation) {
     VA_EnableVendorCmd(0, true);
     std::vector<uint8_t> data(4096, 0);
     ASSERT_EQ(VA_ReadCodeFromMem(0, 3, 0, data.data(), 8), 1);
-    const auto expected = sim::SimDrive(f.bench.spec().disks[0].drive).systemInfo();
+    const auto expected = sim::SimDrive(f.bench.setup().disks[0].drive).systemInfo();
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), data.begin()));
 }
 

@@ -214,12 +214,12 @@ inline QString makePackagedExecutable(const QString& dir, const QString& name, c
         request.picturePath = picture.toStdString();
     }
     for (size_t i = 0; i < slotSpecs.size(); ++i) {
-        SyntheticImageSpec spec;
-        spec.length = slotSpecs[i].length;
-        spec.buildInfo = slotSpecs[i].buildInfo;
-        spec.seed = static_cast<uint32_t>(i + 1);
+        SyntheticImageSpec setup;
+        setup.length = slotSpecs[i].length;
+        setup.buildInfo = slotSpecs[i].buildInfo;
+        setup.seed = static_cast<uint32_t>(i + 1);
         std::vector<uint8_t> image;
-        if (!MakeSyntheticImage(spec, image, error)) return {};
+        if (!MakeSyntheticImage(setup, image, error)) return {};
         const QString path = dir + QStringLiteral("/") + name + QStringLiteral(".slot%1").arg(i);
         if (!writeFile(path, QByteArray(reinterpret_cast<const char*>(image.data()),
                                         static_cast<qsizetype>(image.size()))))

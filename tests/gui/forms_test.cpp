@@ -103,7 +103,7 @@ private slots:
     void smartReadShowsTheReportAndAFailureKeepsIt() {
         BenchScope scope(sim::SimBench::demo());
         qx::ResetDeviceSlots();
-        qx::DeviceSlot[0].devicePath = scope.bench().spec().disks[0].path.c_str();
+        qx::DeviceSlot[0].devicePath = scope.bench().setup().disks[0].path.c_str();
         qx::DeviceSlot[0].ata = 1;
         qx::SmartDrive = 0;
 
@@ -120,7 +120,7 @@ private slots:
         sim::SimFault fault;
         fault.key = "ata:b0/d0";
         fault.kind = sim::FaultKind::AtaError;
-        scope.bench().spec().disks[0].faults.push_back(fault);
+        scope.bench().setup().disks[0].faults.push_back(fault);
         const int before = static_cast<int>(scope.bench().calls().size());
         f.GetSmartInfoBn->click();
         QVERIFY(static_cast<int>(scope.bench().calls().size()) > before);  // it did ask the drive

@@ -51,20 +51,20 @@ struct Windows {
 
 std::unique_ptr<sim::SimBench> demoBench(const QString& exePath) {
     auto bench = sim::SimBench::demo();
-    bench->spec().executablePath = exePath.toStdString();
+    bench->setup().executablePath = exePath.toStdString();
     return bench;
 }
 
 // Only a rotating hard disk: the scan accepts nothing.
 std::unique_ptr<sim::SimBench> benchWithoutDrives(const QString& exePath) {
-    sim::SimBenchSpec spec;
+    sim::SimBenchSpec setup;
     sim::SimDiskSpec disk;
     disk.path = "\\\\?\\ide#diskhdd_st1000#5&1a2b3c4d&0&3.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
     disk.drive.controller = sim::ControllerKind::HardDisk;
     disk.drive.rotationRate = 7200;
-    spec.disks.push_back(disk);
-    spec.executablePath = exePath.toStdString();
-    return std::make_unique<sim::SimBench>(spec);
+    setup.disks.push_back(disk);
+    setup.executablePath = exePath.toStdString();
+    return std::make_unique<sim::SimBench>(setup);
 }
 
 QString cell(TMainForm& w, int row, int column) {

@@ -1,4 +1,4 @@
-// A bench spec of the given disks, for tests (faults: test::fault in SimFixture.h).
+// A bench setup of the given disks, for tests (faults: test::fault in SimFixture.h).
 #pragma once
 
 #include <utility>

@@ -20,12 +20,12 @@ namespace qx::test {
 
 ProcedureBench::ProcedureBench(std::vector<sim::SimDiskSpec> disks)
     : ProcedureBench([&] {
-          sim::SimBenchSpec spec;
-          spec.disks = std::move(disks);
-          return spec;
+          sim::SimBenchSpec setup;
+          setup.disks = std::move(disks);
+          return setup;
       }()) {}
 
-ProcedureBench::ProcedureBench(sim::SimBenchSpec spec) : fixture(std::move(spec)) { enlist(); }
+ProcedureBench::ProcedureBench(sim::SimBenchSpec setup) : fixture(std::move(setup)) { enlist(); }
 
 void ProcedureBench::enlist() {
     ResetDeviceSlots();
@@ -34,7 +34,7 @@ void ProcedureBench::enlist() {
     VendorXferMode = 2;
     state.caption = "QX Updater A.1.19(RC2)";
     state.appTitle = "QXUpdater";
-    const auto& disks = fixture.bench.spec().disks;
+    const auto& disks = fixture.bench.setup().disks;
     for (size_t i = 0; i < disks.size() && i < static_cast<size_t>(kMaxDrives); ++i) {
         const int slot = static_cast<int>(i);
         fixture.bindSlot(slot, i);

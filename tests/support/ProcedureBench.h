@@ -21,7 +21,7 @@ namespace qx::test {
 class ProcedureBench {
 public:
     explicit ProcedureBench(std::vector<sim::SimDiskSpec> disks);
-    explicit ProcedureBench(sim::SimBenchSpec spec);
+    explicit ProcedureBench(sim::SimBenchSpec setup);
 
     sim::SimBench& bench() { return fixture.bench; }
     sim::SimDriveState& drive(size_t disk) { return fixture.drive(disk); }

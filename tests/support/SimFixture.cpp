@@ -1,4 +1,4 @@
-// The bench fixture and spec builders (see SimFixture.h).
+// The bench fixture and setup builders (see SimFixture.h).
 #include "support/SimFixture.h"
 
 #include "QXLib/DbgLog.h"
@@ -12,8 +12,8 @@ namespace qx::test {
 
 SimFixture::SimFixture() : SimFixture(sim::SimBench::demo()) {}
 
-SimFixture::SimFixture(sim::SimBenchSpec spec)
-    : SimFixture(std::make_unique<sim::SimBench>(std::move(spec))) {}
+SimFixture::SimFixture(sim::SimBenchSpec setup)
+    : SimFixture(std::make_unique<sim::SimBench>(std::move(setup))) {}
 
 SimFixture::SimFixture(std::unique_ptr<sim::SimBench> b)
     : owned_(std::move(b)), previous_(platform()), bench(*owned_) {

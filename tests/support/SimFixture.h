@@ -1,7 +1,7 @@
 // A simulated bench installed as the process platform for the length of a test.
 //
 //   qx::test::SimFixture f;                 // the built-in demo bench
-//   qx::test::SimFixture f(spec);           // a bench of your own
+//   qx::test::SimFixture f(setup);           // a bench of your own
 //   f.bench.driveState(0).vendorMode ...    // the bench itself
 //   f.clock().now()                         // its virtual clock
 //   f.bindSlot(0, 2);                       // DeviceSlot 0 -> disk 2, flags as the scan sets them
@@ -25,7 +25,7 @@ namespace qx::test {
 class SimFixture {
 public:
     SimFixture();                                         // the demo bench
-    explicit SimFixture(sim::SimBenchSpec spec);
+    explicit SimFixture(sim::SimBenchSpec setup);
     explicit SimFixture(std::unique_ptr<sim::SimBench> bench);
     ~SimFixture();
     SimFixture(const SimFixture&) = delete;
@@ -33,16 +33,16 @@ public:
 
     VirtualClock& clock() { return bench.clock(); }
     // The device path of disk `disk` (the text the transport opens).
-    const char* path(size_t disk) { return bench.spec().disks.at(disk).path.c_str(); }
+    const char* path(size_t disk) { return bench.setup().disks.at(disk).path.c_str(); }
     sim::SimDriveState& drive(size_t disk) { return bench.driveState(disk); }
 
     // Points DeviceSlot `slot` at disk `disk`: the ATA flag for IDE disks (and SCSI-path
     // disks when the bench reports Windows 8 or later), the SCSI path otherwise. The slot
-    // borrows the spec's path text, so do not add disks to the spec afterwards; the fixture
+    // borrows the setup's path text, so do not add disks to the setup afterwards; the fixture
     // empties the slots it bound when it goes.
     void bindSlot(int slot, size_t disk) {
-        const sim::SimDiskSpec& d = bench.spec().disks.at(disk);
-        const bool win8 = bench.spec().os.major == 6 && bench.spec().os.minor == 2;
+        const sim::SimDiskSpec& d = bench.setup().disks.at(disk);
+        const bool win8 = bench.setup().os.major == 6 && bench.setup().os.minor == 2;
         DeviceSlotRecord& s = DeviceSlot[slot];
         boundSlots_ |= 1u << (slot & 15);
         s.devicePath = d.path.c_str();
@@ -59,7 +59,7 @@ public:
     sim::SimBench& bench;
 };
 
-// Spec builders for common disks. `n` makes paths and identities unique.
+// Setup builders for common disks. `n` makes paths and identities unique.
 sim::SimDriveSpec makerDrive(int n);
 sim::SimDiskSpec makerSataDisk(int n);                        // IDE path, maker controller
 sim::SimDiskSpec usbBridgeDisk(int n, const char* code);      // USB enclosure, maker drive

@@ -87,7 +87,7 @@ int inspect(const std::vector<std::string>& args) {
 }
 
 int makeImage(const std::vector<std::string>& args) {
-    qx::SyntheticImageSpec spec;
+    qx::SyntheticImageSpec setup;
     std::string out;
     bool haveLength = false, haveBuildInfo = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -97,21 +97,21 @@ int makeImage(const std::vector<std::string>& args) {
         if (a == "--out") {
             out = v;
         } else if (a == "--length") {
-            if (!parseUnsigned(v, spec.length)) return usageError("--length must be a number");
+            if (!parseUnsigned(v, setup.length)) return usageError("--length must be a number");
             haveLength = true;
         } else if (a == "--buildinfo") {
-            spec.buildInfo = v;
+            setup.buildInfo = v;
             haveBuildInfo = true;
         } else if (a == "--model") {
-            spec.model = v;
+            setup.model = v;
         } else if (a == "--serial") {
-            spec.serial = v;
+            setup.serial = v;
         } else if (a == "--firmware") {
-            spec.firmware = v;
+            setup.firmware = v;
         } else if (a == "--wwn") {
-            if (!qx::ParseWwn(v, spec.wwn)) return usageError("--wwn takes 16 hexadecimal digits");
+            if (!qx::ParseWwn(v, setup.wwn)) return usageError("--wwn takes 16 hexadecimal digits");
         } else if (a == "--seed") {
-            if (!parseUnsigned(v, spec.seed)) return usageError("--seed must be a number");
+            if (!parseUnsigned(v, setup.seed)) return usageError("--seed must be a number");
         } else {
             return usageError("unknown option " + a);
         }
@@ -121,7 +121,7 @@ int makeImage(const std::vector<std::string>& args) {
     if (!haveBuildInfo) return usageError("make-image needs --buildinfo");
     std::vector<uint8_t> image;
     std::string error;
-    if (!qx::MakeSyntheticImage(spec, image, error)) return fail(error);
+    if (!qx::MakeSyntheticImage(setup, image, error)) return fail(error);
     std::ofstream f(out, std::ios::binary | std::ios::trunc);
     if (!f.is_open()) return fail("cannot create \"" + out + "\"");
     f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
