@@ -3,15 +3,15 @@
 // platform/DeviceIoctl.h in the native layout and hands ATA registers to the SimDrive.
 #include "platform/sim/SimBench.h"
 
+#include "platform/RealClock.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
@@ -53,16 +53,6 @@ std::string hexByte(uint8_t b) {
     return std::string{d[b >> 4], d[b & 15]};
 }
 
-// Real time for the demo: steady milliseconds, real sleeps.
-class RealClock final : public Clock {
-public:
-    uint32_t tickCount() override {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now().time_since_epoch());
-        return static_cast<uint32_t>(ms.count());
-    }
-    void sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-};
 
 class NoOpLock final : public NamedLock {
 public:
@@ -103,7 +93,7 @@ std::vector<uint8_t> makeSense(uint8_t key, uint8_t asc, uint8_t ascq,
 struct SimBench::Impl {
     SimBenchSpec setup;
     VirtualClock vclock;
-    RealClock rclock;
+    RealClock rclock;  // real time for the demo
     bool realClock = false;
     Clock* hostClock = nullptr;
     Kernel* hostKernel = nullptr;
