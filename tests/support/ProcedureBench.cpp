@@ -136,27 +136,4 @@ std::vector<uint8_t> firmwareImage(size_t length, const std::string& buildInfo, 
     return img;
 }
 
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        const std::string name = "qx-proc-" + std::to_string(std::rand()) + "-" +
-                                 std::to_string(counter++);
-        std::error_code ec;
-        if (std::filesystem::create_directory(base / name, ec)) {
-            dir_ = (base / name).string();
-            return;
-        }
-    }
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-}
-
-std::string TempDir::file(const std::string& name) const {
-    return (std::filesystem::path(dir_) / name).string();
-}
-
 }  // namespace qx::test

@@ -8,6 +8,8 @@
 //   b.commands(0x92) ...
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,18 +72,5 @@ int32_t writePackage(const std::string& path, const std::string& versionText,
 // A firmware image of `length` bytes carrying the BuildInfo text, with a valid checksum.
 std::vector<uint8_t> firmwareImage(size_t length, const std::string& buildInfo,
                                    uint32_t seed = 7);
-
-// A fresh path in the temporary directory (removed with its directory on destruction).
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const;
-
-private:
-    std::string dir_;
-};
 
 }  // namespace qx::test
