@@ -9,28 +9,14 @@
 #include "platform/DeviceIoctl.h"
 #include "platform/HostPlatform.h"
 #include "platform/sim/SimBench.h"
+#include "support/TempDir.h"
 
 namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("qx-hostplatform-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    fs::path file(const char* name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
+using test::TempDir;
 
 std::string readAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -113,7 +99,7 @@ TEST(HostPlatform, BenchFileAndTrace) {
 
 TEST(HostPlatform, MissingBenchFileIsAnError) {
     TempDir dir;
-    const std::string missing = dir.file("no-such-bench.txt").string();
+    const std::string missing = dir.file("no-such-bench.txt");
     std::string error;
     auto host = HostPlatform::select(("sim:" + missing).c_str(), nullptr, error);
     EXPECT_EQ(host, nullptr);

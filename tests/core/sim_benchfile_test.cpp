@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/sim/SimBench.h"
+#include "support/TempDir.h"
 
 namespace qx::sim {
 namespace {
@@ -269,8 +270,8 @@ TEST(BenchFile, HostileInputNeverCrashes) {
 }
 
 TEST(BenchFile, FromFileAndFromSetting) {
-    const auto dir = std::filesystem::temp_directory_path() / "qx_benchfile_test";
-    std::filesystem::create_directories(dir);
+    const test::TempDir tmp("qx-benchfile");
+    const auto& dir = tmp.path();
     const auto good = dir / "good.bench";
     {
         std::ofstream out(good, std::ios::binary);
@@ -307,7 +308,6 @@ TEST(BenchFile, FromFileAndFromSetting) {
     EXPECT_EQ(demo->setup().disks.size(), 7u);
     EXPECT_EQ(SimBench::fromSetting("simulated", error), nullptr);
     EXPECT_EQ(SimBench::fromSetting("sim:", error), nullptr);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
 #include "support/SimFixture.h"
+#include "support/TempDir.h"
 
 namespace qx {
 namespace {
@@ -145,15 +146,11 @@ protected:
         setup.disks = {test::makerSataDisk(1), test::usbBridgeDisk(2, "k403")};
         setup.disks[0].commandMs = 2;
         fixture = std::make_unique<test::SimFixture>(setup);
-        dir = std::filesystem::temp_directory_path() / "qx_trace_test";
-        std::filesystem::create_directories(dir);
-        path = (dir / "trace.jsonl").string();
-        std::filesystem::remove(path);
+        path = dir.file("trace.jsonl");
         fixture->bench.setTracePath(path);
     }
     ~TraceTest() override {
         fixture->bench.setTracePath("");
-        std::filesystem::remove_all(dir);
     }
     std::vector<std::string> lines() {
         fixture->bench.setTracePath("");  // flush and close
@@ -172,7 +169,7 @@ protected:
         return text;
     }
     std::unique_ptr<test::SimFixture> fixture;
-    std::filesystem::path dir;
+    test::TempDir dir{"qx-trace"};
     std::string path;
 };
 

@@ -14,6 +14,7 @@
 #include "QXLib/Transport.h"
 #include "platform/DeviceIoctl.h"
 #include "support/FakeDevices.h"
+#include "support/TempDir.h"
 
 namespace qx {
 namespace {
@@ -582,15 +583,18 @@ TEST_F(TransportTest, ScsiBadArgumentsOpenNothing) {
 // ---------------------------------------------------------------------------------------
 // The diagnostic log
 
+// "DbgMsg.txt" goes to the current directory: each test runs in a folder of its own, as
+// the test processes share their working directory.
 class DbgLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RDMode = false;
-        std::filesystem::remove("DbgMsg.txt");
+        previousDir_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path());
     }
     void TearDown() override {
         RDMode = false;
-        std::filesystem::remove("DbgMsg.txt");
+        std::filesystem::current_path(previousDir_);
     }
     static std::string fileText() {
         std::ifstream f("DbgMsg.txt", std::ios::binary);
@@ -598,6 +602,10 @@ protected:
     }
 
     FakePlatform p;
+
+private:
+    test::TempDir dir_{"qx-dbglog"};
+    std::filesystem::path previousDir_;
 };
 
 TEST_F(DbgLogTest, OffWritesOnlyTheDebuggerOutput) {

@@ -13,7 +13,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -33,10 +32,24 @@
 // The writer's inspection record has a member named like Qt's "slots" keyword macro.
 #pragma push_macro("slots")
 #undef slots
+#include "support/TempDir.h"
 #include "update/PackageWriter.h"
 #pragma pop_macro("slots")
 
 namespace qx::guitest {
+
+// The tests' one temporary-folder helper (support/TempDir.h), with Qt strings.
+class TempDir {
+public:
+    bool isValid() const { return !dir_.path().empty(); }
+    QString path() const { return QString::fromStdString(dir_.str()); }
+    QString filePath(const QString& name) const {
+        return QString::fromStdString(dir_.file(name.toStdString()));
+    }
+
+private:
+    qx::test::TempDir dir_{"qx-gui"};
+};
 
 // What the poller saw of one modal window.
 struct SeenModal {

@@ -1,5 +1,4 @@
 // The picture decoder: good pictures decode, broken ones give an error text and no image.
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "app/JpegPicture.h"
@@ -130,7 +129,7 @@ private slots:
     }
 
     void fileLoading() {
-        QTemporaryDir dir;
+        qx::guitest::TempDir dir;
         QVERIFY(dir.isValid());
         QImage image;
         QString error;

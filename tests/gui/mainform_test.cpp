@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -107,7 +106,7 @@ const char* kSlotInfos[] = {
 class MainFormTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<qx::guitest::TempDir> dir_;
     QString previousDir_;
     QString exePath_;
 
@@ -119,7 +118,7 @@ class MainFormTest : public QObject {
 private slots:
     void init() {
         // Every test in a directory of its own: GUI_Main.jpg is looked up in the current one.
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<qx::guitest::TempDir>();
         QVERIFY(dir_->isValid());
         previousDir_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir_->path()));

@@ -18,6 +18,7 @@
 #include "QXLib/Transport.h"
 #include "platform/linux/LinuxDevices.h"
 #include "support/CaptureKernel.h"
+#include "support/TempDir.h"
 
 namespace qx {
 namespace {
@@ -87,8 +88,7 @@ std::vector<uint8_t> ataReturn(uint8_t key, uint8_t error, uint8_t count, uint8_
 class LinuxDevicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("qx-linuxdevices-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
+        dir = tmp_.path();
         node = (dir / "sdz").string();
         std::ofstream(node) << "disk";
         previous = platform();
@@ -97,8 +97,6 @@ protected:
     void TearDown() override {
         DbgReleaseLock();
         installPlatform(previous);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 
     // The request of an ATA command as the transport builds it.
@@ -126,6 +124,7 @@ protected:
         return ok;
     }
 
+    test::TempDir tmp_{"qx-linuxdevices"};
     fs::path dir;
     std::string node;
     FakeSgIo sg;
@@ -540,8 +539,7 @@ TEST_F(LinuxDevicesTest, SmartReceiveFailures) {
 class SysfsTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("qx-sysfs-" + std::to_string(::getpid()));
-        fs::remove_all(root);
+        root = tmp_.path();
         disk("8:0", "devices/pci0/ata1/host0/target0/block/sda");
         part("8:1", "devices/pci0/ata1/host0/target0/block/sda/sda1", "1");
         part("8:2", "devices/pci0/ata1/host0/target0/block/sda/sda2", "2");
@@ -550,10 +548,6 @@ protected:
         part("8:17", "devices/virtual/block/sdb/sdb1", "x1");
         fs::create_directories(root / "devices/virtual/block/sdb");
         std::ofstream(root / "devices/virtual/block/sdb/dev") << "8:16\n";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
     void link(const std::string& dev, const std::string& target) {
         fs::create_directories(root / "dev/block");
@@ -570,6 +564,7 @@ protected:
         std::ofstream(root / at / "partition") << number << "\n";
         link(dev, at);
     }
+    test::TempDir tmp_{"qx-sysfs"};
     fs::path root;
 };
 

@@ -29,7 +29,7 @@ protected:
         runtime_ = dir_.file("run");
         std::filesystem::create_directories(runtime_);
         ::setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-        name_ = "QXUpdaterTest" + std::to_string(::getpid()) + "-" +
+        name_ = std::string("QXUpdaterTest-") +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
     }
     void TearDown() override {

@@ -13,6 +13,7 @@
 #include "devices/Discovery.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSystem.h"
+#include "support/TempDir.h"
 
 namespace qx::linuxos {
 namespace {
@@ -35,18 +36,14 @@ std::string readFile(const fs::path& p) {
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The directory name holds bus words on purpose: only the part below the sysfs root
-        // may count.
-        top = fs::temp_directory_path() /
-              ("qx-sysfs-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // The folder names hold bus words on purpose (the temporary folder's too): only the
+        // part below the sysfs root may count.
+        top = tmp_.path();
         root = top / "usb1" / "ata9" / "fw1" / "sys";
-        fs::remove_all(top);
         fs::create_directories(root / "block");
         mounts = root / "mounts";
         writeFile(mounts, "");
     }
-    void TearDown() override { fs::remove_all(top); }
 
     void addDisk(const std::string& name, const std::string& scsiDevice) {
         const fs::path dev = root / scsiDevice;
@@ -64,6 +61,7 @@ protected:
         fs::create_directory_symlink(d, root / device / "driver");
     }
 
+    test::TempDir tmp_{"qx-usb1-ata9"};
     fs::path top;
     fs::path root;
     fs::path mounts;

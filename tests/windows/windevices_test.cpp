@@ -13,6 +13,7 @@
 #include "platform/DeviceIoctl.h"
 #include "platform/windows/WinDevices.h"
 #include "support/CaptureKernel.h"
+#include "support/TempDir.h"
 
 namespace qx {
 namespace {
@@ -46,7 +47,8 @@ TEST_F(WinDevicesTest, OpeningAMissingDeviceFails) {
 }
 
 TEST_F(WinDevicesTest, ControlCallOnAPlainFileFails) {
-    const auto file = std::filesystem::temp_directory_path() / "qx-windevices.bin";
+    const test::TempDir dir("qx-windevices");
+    const auto file = dir.path() / "plain.bin";
     std::FILE* f = std::fopen(file.string().c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("not a disk", f);
