@@ -128,6 +128,16 @@ public:
     // Powers the computer off: 1 when the request was issued, 0 when the right to shut
     // down could not be obtained. Failures are silent.
     virtual int shutDownComputer() = 0;
+    // The configuration file of an installed copy, whose own folder does not take it (full
+    // path); empty where the file always lies beside the executable.
+    virtual std::string systemConfigurationPath() { return {}; }
+    // True when the executable's folder (with its trailing separator) may take the
+    // configuration file: a folder the user can write that is not one the package manager
+    // owns.
+    virtual bool folderTakesConfiguration(const std::string& folder) {
+        (void)folder;
+        return true;
+    }
 };
 
 // ---------------------------------------------------------------------------------------

@@ -125,6 +125,18 @@ bool LinuxKernel::writeProfileString(const std::string& section, const std::stri
     return ProfileWriteString(section, key, value, path);
 }
 
+std::string LinuxKernel::systemConfigurationPath() { return "/etc/qxupdater/QXUpdater.ini"; }
+
+bool LinuxKernel::folderTakesConfiguration(const std::string& folder) {
+    static const char* const kPackageFolders[] = {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib64/"};
+    std::string dir = folder.empty() ? std::string("./") : folder;
+    if (dir.back() != '/') dir += '/';
+    for (const char* prefix : kPackageFolders) {
+        if (dir.compare(0, std::strlen(prefix), prefix) == 0) return false;
+    }
+    return ::access(dir.c_str(), W_OK) == 0;
+}
+
 int LinuxKernel::shutDownComputer() { return shutdownHandler_ ? shutdownHandler_() : 0; }
 
 }  // namespace qx

@@ -34,6 +34,13 @@ public:
     // Calls the handler installed by the desktop (a session power-off request); 0 without.
     int shutDownComputer() override;
 
+    // /etc/qxupdater/QXUpdater.ini, which the package creates.
+    std::string systemConfigurationPath() override;
+    // False for the folders of the package manager (/usr, /bin, /sbin, /lib...), which root
+    // could write but which belong to the package; otherwise whether the user may create
+    // files there. An empty folder is the current directory.
+    bool folderTakesConfiguration(const std::string& folder) override;
+
     void setShutdownHandler(std::function<int()> handler) { shutdownHandler_ = std::move(handler); }
 
     // The file that backs a lock of this name (the name made safe for a file name).

@@ -164,5 +164,18 @@ TEST_F(LinuxKernelTest, ExecutablePathProfileAndPowerOff) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST(LinuxKernelConfiguration, InstalledFoldersSendTheFileToEtc) {
+    LinuxKernel kernel;
+    EXPECT_EQ(kernel.systemConfigurationPath(), "/etc/qxupdater/QXUpdater.ini");
+    // Folders of the package manager, even for root, who could write them.
+    for (const char* folder : {"/usr/bin/", "/usr/local/bin", "/bin/", "/sbin/", "/usr/"}) {
+        EXPECT_FALSE(kernel.folderTakesConfiguration(folder)) << folder;
+    }
+    EXPECT_FALSE(kernel.folderTakesConfiguration("/nonexistent-qx-folder/"));
+    test::TempDir dir("qx-portable");
+    EXPECT_TRUE(kernel.folderTakesConfiguration(dir.str() + "/"));
+    EXPECT_TRUE(kernel.folderTakesConfiguration(dir.str()));
+}
+
 }  // namespace
 }  // namespace qx
