@@ -104,6 +104,13 @@ public:
     virtual void unlock() = 0;
 };
 
+// A hold on the system's sleep, shutdown and idle actions (a logind inhibitor lock, the
+// thread's execution state on Windows); the hold ends when the object is destroyed.
+class PowerHold {
+public:
+    virtual ~PowerHold() = default;
+};
+
 class Kernel {
 public:
     virtual ~Kernel() = default;
@@ -137,6 +144,13 @@ public:
     virtual bool folderTakesConfiguration(const std::string& folder) {
         (void)folder;
         return true;
+    }
+    // Holds off sleep, shutdown and idle actions while a firmware download or an erase runs;
+    // `why` names the drive. Null when the system refused the hold. A kernel without such a
+    // service holds nothing and hands out an empty hold.
+    virtual std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) {
+        (void)why;
+        return std::make_unique<PowerHold>();
     }
 };
 

@@ -137,6 +137,18 @@ bool LinuxKernel::folderTakesConfiguration(const std::string& folder) {
     return ::access(dir.c_str(), W_OK) == 0;
 }
 
+std::unique_ptr<PowerHold> LinuxKernel::holdOffSleep(const std::string& why) {
+    struct InhibitorLock final : PowerHold {
+        explicit InhibitorLock(int descriptor) : fd(descriptor) {}
+        ~InhibitorLock() override { ::close(fd); }
+        int fd;
+    };
+    if (!sleepHoldHandler_) return nullptr;
+    const int fd = sleepHoldHandler_(why);
+    if (fd < 0) return nullptr;
+    return std::make_unique<InhibitorLock>(fd);
+}
+
 int LinuxKernel::shutDownComputer() { return shutdownHandler_ ? shutdownHandler_() : 0; }
 
 }  // namespace qx

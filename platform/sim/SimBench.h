@@ -106,6 +106,7 @@ struct SimBenchSpec {
     bool enumerationFails = false;
     int rescanFailsAt = 0;       // 0: rescan works; 1 locate fails; 2 re-enumerate fails
     std::string executablePath;  // empty: the host kernel's path (or empty)
+    bool sleepHoldFails = false; // the kernel refuses to hold off sleep and shutdown
     std::vector<SimDiskSpec> disks;
 };
 
@@ -140,6 +141,15 @@ struct SimCall {
     uint8_t driverError = 0;     // smart
     std::array<uint32_t, 3> deviceNumber{};  // devnum: type, number, partition
     std::string dataSha256;      // of data written to the device, empty otherwise
+};
+
+// One hold on sleep and shutdown taken through the bench's kernel. The positions count the
+// control calls recorded in calls() before the hold was taken and before it was released.
+struct SimSleepHold {
+    std::string why;
+    size_t takenAt = 0;
+    size_t releasedAt = 0;
+    bool released = false;
 };
 
 // The observable state of one simulated drive after commands.
@@ -199,6 +209,8 @@ public:
     // Kernel side effects.
     const std::vector<std::string>& debugOutput() const;
     int shutdownRequests() const;
+    // Every hold on sleep and shutdown, in the order taken; never forwarded to the host.
+    const std::vector<SimSleepHold>& sleepHolds() const;
 
     // Use the real clock instead of the virtual one (the demo).
     void useRealClock(bool on);
