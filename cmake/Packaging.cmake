@@ -93,8 +93,9 @@ set(CPACK_PACKAGE_NAME qxupdater)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "QX Updater developers <qxupdater@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for Quorvex solid-state drives")
+# The summary above is the first line; CPack indents these.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "firmware updater for Quorvex solid-state drives\n Finds the drives built on Quorvex flash controllers (SATA, or behind Quorvex\n USB-to-SATA bridges), rewrites their firmware, runs an ATA security erase and\n shows a SMART report. Started from the desktop menu through pkexec.")
+    "Finds the drives built on Quorvex flash controllers (SATA, or behind Quorvex\nUSB-to-SATA bridges), rewrites their firmware, runs an ATA security erase and\nshows a SMART report. Started from the desktop menu through pkexec.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${QX_PKG_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)

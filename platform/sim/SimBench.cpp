@@ -372,6 +372,13 @@ struct SimBench::Impl::KernelPart final : Kernel {
         ++b.shutdowns;
         return 1;
     }
+    // The configuration file lies where the host kernel puts it.
+    std::string systemConfigurationPath() override {
+        return b.hostKernel != nullptr ? b.hostKernel->systemConfigurationPath() : std::string();
+    }
+    bool folderTakesConfiguration(const std::string& folder) override {
+        return b.hostKernel == nullptr || b.hostKernel->folderTakesConfiguration(folder);
+    }
     // Only recorded, whatever the host.
     std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
 };

@@ -185,8 +185,9 @@ public:
 
     // The platform parts served by the bench: clock, devices, system, kernel.
     // With a host kernel, the bench kernel forwards single instance, named locks, debugger
-    // output, profile functions and (when the setup gives none) the executable path to it;
-    // the power-off is always only recorded. With a host clock, the bench runs on it
+    // output, profile functions, the configuration file's place and (when the setup gives
+    // none) the executable path to it; the power-off and sleep holds are always only
+    // recorded. With a host clock, the bench runs on it
     // (commands and hangs then take real time); otherwise on its own clock.
     Platform platform(Kernel* hostKernel = nullptr, Clock* hostClock = nullptr);
     VirtualClock& clock();

@@ -11,6 +11,7 @@
 
 #include "devices/DriveTable.h"
 #include "support/ProcedureBench.h"
+#include "support/TestKernel.h"
 #include "update/Package.h"
 #include "update/SecureErase.h"
 #include "update/SleepHold.h"
@@ -172,6 +173,22 @@ TEST(SleepHoldErase, RefusedHoldStopsNothing) {
     EXPECT_NE(refused.debugText().find("Sleep and shutdown are not held off during: Secure erase of "
                                        "disk 1 ("),
               std::string::npos);
+}
+
+TEST(BenchKernel, HoldsStayOnTheBenchTheConfigurationPlaceComesFromTheHost) {
+    test::TestKernel host;
+    host.systemIniPath = "/etc/qx-test/QXUpdater.ini";
+    host.folderWritable = false;
+    auto bench = sim::SimBench::demo();
+    const Platform p = bench->platform(&host);
+    EXPECT_EQ(p.kernel->systemConfigurationPath(), "/etc/qx-test/QXUpdater.ini");
+    EXPECT_FALSE(p.kernel->folderTakesConfiguration("/usr/bin/"));
+    {
+        const auto hold = p.kernel->holdOffSleep("Secure erase of disk 1");
+        EXPECT_NE(hold, nullptr);
+    }
+    ASSERT_EQ(bench->sleepHolds().size(), 1u);
+    EXPECT_TRUE(bench->sleepHolds()[0].released);
 }
 
 }  // namespace
