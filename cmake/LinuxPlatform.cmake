@@ -11,17 +11,19 @@ target_link_libraries(qxcore PUBLIC PkgConfig::QX_UDEV)
 if(QX_BUILD_TESTS)
   pkg_check_modules(QX_UMOCKDEV IMPORTED_TARGET umockdev-1.0)
   find_program(QX_UMOCKDEV_WRAPPER umockdev-wrapper)
+  find_program(QX_ENV env)
   file(GLOB QX_UDEV_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/linux/udev/*_test.cpp)
-  if(QX_UMOCKDEV_FOUND AND QX_UMOCKDEV_WRAPPER AND QX_UDEV_TESTS)
+  if(QX_UMOCKDEV_FOUND AND QX_UMOCKDEV_WRAPPER AND QX_ENV AND QX_UDEV_TESTS)
     foreach(t IN LISTS QX_UDEV_TESTS)
       get_filename_component(name ${t} NAME_WE)
       add_executable(${name} ${t})
       target_link_libraries(${name} PRIVATE qxtestsupport PkgConfig::QX_UMOCKDEV)
-      set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${QX_UMOCKDEV_WRAPPER})
-      # The sanitizer runtime accepts the preload library in front of it.
+      # The sanitizer runtime must accept the preload library in front of it, also while the
+      # tests are listed.
+      set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+                            "${QX_ENV};ASAN_OPTIONS=verify_asan_link_order=0;${QX_UMOCKDEV_WRAPPER}")
       gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/testrun
-                           DISCOVERY_TIMEOUT 60
-                           PROPERTIES ENVIRONMENT "ASAN_OPTIONS=verify_asan_link_order=0")
+                           DISCOVERY_TIMEOUT 60)
     endforeach()
   else()
     message(WARNING "umockdev not found: the udev discovery tests are not built")
