@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64
   xauth xvfb
   libudev-dev umockdev libumockdev-dev
-  dpkg-dev desktop-file-utils appstream pkexec
+  dpkg-dev desktop-file-utils appstream pkexec python3
 )
 
 missing=()
