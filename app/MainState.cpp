@@ -40,7 +40,7 @@ std::string CreateMainState(MainState& state, UserSeam& user) {
 
     Kernel* kernel = platform().kernel;
     state.ExePath = kernel ? kernel->executablePath() : std::string();
-    state.IniPath = BuildIniPath(state.ExePath);
+    state.IniPath = ChooseIniPath(state.ExePath);
     state.ExeFileSize = executableSize(state.ExePath);
 
     if (state.ExeFileSize < kPackageModeThreshold) {

@@ -17,6 +17,9 @@
 #if defined(__linux__)
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
+#include <fcntl.h>
 
 namespace {
 // Power-off through the service manager. A refusal (no permission, no logind, no system
@@ -30,6 +33,23 @@ int PowerOffThroughLogind() {
     call << false;  // not interactive: no password prompt from the policy agent
     const QDBusMessage reply = bus.call(call);
     return reply.type() == QDBusMessage::ReplyMessage ? 1 : 0;
+}
+
+// An inhibitor lock held off sleep, shutdown and idle actions while a download or an erase
+// runs: logind keeps it while the answered descriptor stays open. -1 when logind refuses or
+// cannot be reached; the update then goes on without it.
+int InhibitThroughLogind(const std::string& why) {
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return -1;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep:shutdown:idle") << QStringLiteral("QX Updater")
+         << QString::fromUtf8(why.c_str()) << QStringLiteral("block");
+    const QDBusReply<QDBusUnixFileDescriptor> reply = bus.call(call);
+    if (!reply.isValid() || !reply.value().isValid()) return -1;
+    // The reply's object closes its own copy.
+    return ::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
 }
 }  // namespace
 #endif
@@ -58,6 +78,7 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
 #if defined(__linux__)
     host->setPowerOffHandler(&PowerOffThroughLogind);
+    host->setSleepHoldHandler(&InhibitThroughLogind);
 #endif
 
     std::unique_ptr<TMainForm> mainForm;

@@ -29,6 +29,16 @@ std::string BuildIniPath(const std::string& exePath) {
     return dir + "QXUpdater.ini";
 }
 
+std::string ChooseIniPath(const std::string& exePath) {
+    const std::string beside = BuildIniPath(exePath);
+    Kernel* kernel = platform().kernel;
+    if (kernel == nullptr || fileExists(beside)) return beside;
+    const std::string system = kernel->systemConfigurationPath();
+    if (system.empty()) return beside;
+    const std::string folder = beside.substr(0, beside.size() - std::string("QXUpdater.ini").size());
+    return kernel->folderTakesConfiguration(folder) ? beside : system;
+}
+
 bool LoadConfiguration(const std::string& iniPath, UserSeam& user, Configuration& config,
                        std::string& error) {
     error.clear();

@@ -87,4 +87,12 @@ void HostPlatform::setPowerOffHandler(std::function<int()> handler) {
 #endif
 }
 
+void HostPlatform::setSleepHoldHandler(std::function<int(const std::string& why)> handler) {
+#if defined(_WIN32)
+    (void)handler;  // the Windows kernel sets the thread's execution state itself
+#else
+    impl_->kernel.setSleepHoldHandler(std::move(handler));
+#endif
+}
+
 }  // namespace qx

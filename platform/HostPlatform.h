@@ -51,6 +51,10 @@ public:
     // Linux: a request to the service manager, made by the desktop utility). Returns 1 when
     // the request was issued. Under a bench the power-off stays only recorded.
     void setPowerOffHandler(std::function<int()> handler);
+    // How the real kernel takes a sleep and shutdown hold where the core cannot do it itself
+    // (on Linux: a logind inhibitor lock taken by the desktop utility; the handler answers
+    // the lock's descriptor or -1). Under a bench the hold stays only recorded.
+    void setSleepHoldHandler(std::function<int(const std::string& why)> handler);
 
 private:
     HostPlatform();

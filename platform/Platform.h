@@ -104,6 +104,13 @@ public:
     virtual void unlock() = 0;
 };
 
+// A hold on the system's sleep, shutdown and idle actions (a logind inhibitor lock, the
+// thread's execution state on Windows); the hold ends when the object is destroyed.
+class PowerHold {
+public:
+    virtual ~PowerHold() = default;
+};
+
 class Kernel {
 public:
     virtual ~Kernel() = default;
@@ -128,6 +135,23 @@ public:
     // Powers the computer off: 1 when the request was issued, 0 when the right to shut
     // down could not be obtained. Failures are silent.
     virtual int shutDownComputer() = 0;
+    // The configuration file of an installed copy, whose own folder does not take it (full
+    // path); empty where the file always lies beside the executable.
+    virtual std::string systemConfigurationPath() { return {}; }
+    // True when the executable's folder (with its trailing separator) may take the
+    // configuration file: a folder the user can write that is not one the package manager
+    // owns.
+    virtual bool folderTakesConfiguration(const std::string& folder) {
+        (void)folder;
+        return true;
+    }
+    // Holds off sleep, shutdown and idle actions while a firmware download or an erase runs;
+    // `why` names the drive. Null when the system refused the hold. A kernel without such a
+    // service holds nothing and hands out an empty hold.
+    virtual std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) {
+        (void)why;
+        return std::make_unique<PowerHold>();
+    }
 };
 
 // ---------------------------------------------------------------------------------------

@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine64
   xauth xvfb
+  libudev-dev umockdev libumockdev-dev
+  dpkg-dev desktop-file-utils appstream pkexec python3
 )
 
 missing=()

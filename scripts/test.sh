@@ -16,6 +16,8 @@ cmake --build --preset default -j "$jobs"
 echo "== size of the utility"
 bash scripts/check-size.sh build/default/qxupdater
 
+bash scripts/ci-deb.sh
+
 echo "== mingw-w64 cross build"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs" --target qxcore_tests

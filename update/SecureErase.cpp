@@ -11,6 +11,7 @@
 
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
+#include "update/SleepHold.h"
 #include "update/Update.h"
 
 #if defined(_WIN32)
@@ -193,7 +194,9 @@ void SecureEraseBtnClick(MainState& state, UserSeam& user) {
         std::snprintf(line, sizeof line, "Disk %d starting secure erase.", k + 1);
         user.appendLog(line);
         VA_EnableVendorCmd(device, true);
+        SleepHold hold(SleepHoldReason("Secure erase", k));
         const bool erased = SecureEraseDrive(device, password);
+        hold.release();
         user.pause(2000);
         if (erased) {
             std::snprintf(line, sizeof line,

@@ -19,6 +19,7 @@
 #include "devices/DriveTable.h"
 #include "platform/Platform.h"
 #include "update/Package.h"
+#include "update/SleepHold.h"
 
 namespace qx {
 
@@ -224,6 +225,7 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
     const std::string model = IdentifyText(identify, kModelOffset, kModelWidth);
     const std::string wwn = WwnToText(identify + kWwnOffset);
     if (!PersonaliseAndSeal(image.data(), length, serial, model, wwn, revision)) return false;
+    const SleepHold hold(SleepHoldReason("Firmware update", l));  // until the download ends
     return VP_PROC_DownloadMicroCode(device, image.data(), length);
 }
 

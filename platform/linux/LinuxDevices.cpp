@@ -201,7 +201,10 @@ DeviceHandle LinuxDevices::open(const char* path, uint32_t, uint32_t) {
         const int e = errno;
         lastError_ = e != 0 ? static_cast<uint32_t>(e) : EIO;
         if (e == EACCES || e == EPERM) {
-            DbgPrintf("Cannot open %s: permission denied (run as root or join the disk group)\r\n",
+            // Group rights on the node open it, but SG_IO pass-through needs CAP_SYS_RAWIO.
+            DbgPrintf("Cannot open %s: permission denied (raw pass-through needs CAP_SYS_RAWIO: "
+                      "start the utility from its menu entry, which asks for administrator "
+                      "rights, or as root)\r\n",
                       node->c_str());
         }
         return kInvalidDevice;

@@ -125,6 +125,30 @@ bool LinuxKernel::writeProfileString(const std::string& section, const std::stri
     return ProfileWriteString(section, key, value, path);
 }
 
+std::string LinuxKernel::systemConfigurationPath() { return "/etc/qxupdater/QXUpdater.ini"; }
+
+bool LinuxKernel::folderTakesConfiguration(const std::string& folder) {
+    static const char* const kPackageFolders[] = {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib64/"};
+    std::string dir = folder.empty() ? std::string("./") : folder;
+    if (dir.back() != '/') dir += '/';
+    for (const char* prefix : kPackageFolders) {
+        if (dir.compare(0, std::strlen(prefix), prefix) == 0) return false;
+    }
+    return ::access(dir.c_str(), W_OK) == 0;
+}
+
+std::unique_ptr<PowerHold> LinuxKernel::holdOffSleep(const std::string& why) {
+    struct InhibitorLock final : PowerHold {
+        explicit InhibitorLock(int descriptor) : fd(descriptor) {}
+        ~InhibitorLock() override { ::close(fd); }
+        int fd;
+    };
+    if (!sleepHoldHandler_) return nullptr;
+    const int fd = sleepHoldHandler_(why);
+    if (fd < 0) return nullptr;
+    return std::make_unique<InhibitorLock>(fd);
+}
+
 int LinuxKernel::shutDownComputer() { return shutdownHandler_ ? shutdownHandler_() : 0; }
 
 }  // namespace qx

@@ -34,13 +34,30 @@ public:
     // Calls the handler installed by the desktop (a session power-off request); 0 without.
     int shutDownComputer() override;
 
+    // /etc/qxupdater/QXUpdater.ini, which the package creates.
+    std::string systemConfigurationPath() override;
+    // False for the folders of the package manager (/usr, /bin, /sbin, /lib...), which root
+    // could write but which belong to the package; otherwise whether the user may create
+    // files there. An empty folder is the current directory.
+    bool folderTakesConfiguration(const std::string& folder) override;
+
+    // The descriptor of a logind inhibitor lock from the handler installed by the front end
+    // (`sleep:shutdown:idle`, mode block, `why` as the reason); closing it ends the lock.
+    // Null without a handler or when it answers a negative descriptor.
+    std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
+
     void setShutdownHandler(std::function<int()> handler) { shutdownHandler_ = std::move(handler); }
+    // Takes an inhibitor lock and answers its descriptor, or -1.
+    void setSleepHoldHandler(std::function<int(const std::string& why)> handler) {
+        sleepHoldHandler_ = std::move(handler);
+    }
 
     // The file that backs a lock of this name (the name made safe for a file name).
     static std::string lockFilePath(const char* name, const char* suffix);
 
 private:
     std::function<int()> shutdownHandler_;
+    std::function<int(const std::string&)> sleepHoldHandler_;
     int instanceFd_ = -1;
 };
 

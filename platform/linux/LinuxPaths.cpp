@@ -11,7 +11,6 @@ namespace {
 
 constexpr const char kPrefix[] = "\\\\.\\";  // the four characters \\.\ (not counting the NUL)
 constexpr std::size_t kPrefixLength = sizeof(kPrefix) - 1;
-constexpr std::size_t kMaxNameLength = 64;
 
 bool isNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -37,7 +36,7 @@ std::optional<std::string> DeviceNodeForPath(const char* path) {
     const std::size_t hash = rest.rfind('#');
     if (hash == std::string::npos || hash == 0) return std::nullopt;
     const std::string name = rest.substr(hash + 1);
-    if (name.empty() || name.size() > kMaxNameLength) return std::nullopt;
+    if (name.empty() || name.size() > kMaxKernelNameLength) return std::nullopt;
     for (char c : name) {
         if (!isNameChar(c)) return std::nullopt;
     }

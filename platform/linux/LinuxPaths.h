@@ -6,10 +6,14 @@
 // drive letters; a volume is opened as "\\.\<letter>:".
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace qx::linuxos {
+
+// The longest kernel name a disk path may carry.
+constexpr std::size_t kMaxKernelNameLength = 64;
 
 // The /dev node that a device or volume path names, or nothing when the path is not one of
 // the forms above (or names a letter that no mounted volume has).

@@ -1,9 +1,12 @@
-// Disk enumeration, volume letters and rescan on Linux, read from sysfs and the mounts
-// table. Everything is read fresh on every call: the system keeps no state between calls,
-// as the Windows back-end does.
+// Disk enumeration, volume letters and rescan on Linux: the disks from libudev, the
+// volumes from the mounts table, the rescan through sysfs. Everything is read fresh on
+// every call: the system keeps no state between calls, as the Windows back-end does.
 #include "platform/linux/LinuxSystem.h"
 
 #include <fcntl.h>
+#include <libudev.h>
+#include <mntent.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +14,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+
+#include "QXLib/DbgLog.h"
+#include "platform/linux/LinuxPaths.h"
 
 namespace qx::linuxos {
 
@@ -22,6 +29,48 @@ namespace {
 constexpr std::size_t kMaxMountsBytes = 4u << 20;  // a mounts table is far smaller
 constexpr std::size_t kMaxSmallFileBytes = 4096;   // proc_name and the like
 constexpr int kMaxAncestors = 64;
+constexpr std::size_t kMaxListedDevices = 4096;   // block devices looked at per listing
+constexpr std::size_t kMaxPropertyLength = 255;   // a udev value longer than this is odd
+constexpr std::size_t kMountLineBytes = 8192;     // getmntent_r line buffer
+
+// A value of the device manager or the mounts table as it may appear in a log line: at
+// most 255 characters, anything but printable ASCII written as \xNN.
+std::string forLog(const char* text) {
+    if (text == nullptr) return "(none)";
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char* p = text; *p != '\0' && out.size() < 255; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out += "\\x";
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+// Printable ASCII without blanks, at most `limit` characters.
+bool isPlainText(const char* text, std::size_t limit) {
+    if (text == nullptr || *text == '\0') return false;
+    std::size_t n = 0;
+    for (const char* p = text; *p != '\0'; ++p, ++n) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (n >= limit || c <= 0x20 || c >= 0x7F) return false;
+    }
+    return true;
+}
+
+template <typename T, T* (*Unref)(T*)>
+struct UdevUnref {
+    void operator()(T* p) const { Unref(p); }
+};
+using UdevPtr = std::unique_ptr<udev, UdevUnref<udev, udev_unref>>;
+using EnumeratePtr =
+    std::unique_ptr<udev_enumerate, UdevUnref<udev_enumerate, udev_enumerate_unref>>;
+using DevicePtr = std::unique_ptr<udev_device, UdevUnref<udev_device, udev_device_unref>>;
 
 // Reads at most `limit` bytes of a file; nothing when it cannot be opened.
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit) {
@@ -61,23 +110,6 @@ bool isScsiDiskName(const std::string& name) {
            std::all_of(name.begin() + 2, name.end(), isLower);
 }
 
-// The mounts table escapes blanks, tabs, new lines and backslashes as \ooo.
-std::string unescapeMountField(const std::string& s) {
-    const auto isOctal = [](char c) { return c >= '0' && c <= '7'; };
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && s.size() - i >= 4 && s[i + 1] >= '0' && s[i + 1] <= '3' &&
-            isOctal(s[i + 2]) && isOctal(s[i + 3])) {
-            out.push_back(static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 +
-                                            (s[i + 3] - '0')));
-            i += 3;
-            continue;
-        }
-        out.push_back(s[i]);
-    }
-    return out;
-}
-
 // The components of a relative path.
 std::vector<std::string> components(const std::string& path) {
     std::vector<std::string> parts;
@@ -94,14 +126,6 @@ std::vector<std::string> components(const std::string& path) {
 bool isLoopOrRamDisk(const std::string& device) {
     return device.compare(0, 9, "/dev/loop") == 0 || device.compare(0, 8, "/dev/ram") == 0 ||
            device.compare(0, 9, "/dev/zram") == 0;
-}
-
-// The file name a symbolic link points to, or empty.
-std::string linkTargetName(const fs::path& link) {
-    std::error_code ec;
-    const fs::path target = fs::read_symlink(link, ec);
-    if (ec) return {};
-    return target.filename().string();
 }
 
 }  // namespace
@@ -138,26 +162,32 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText) {
     std::vector<std::pair<std::string, std::string>> devices;  // device, first mount point
     std::string rootDevice;
-    std::size_t pos = 0;
-    while (pos < mountsText.size()) {
-        std::size_t end = mountsText.find('\n', pos);
-        if (end == std::string::npos) end = mountsText.size();
-        const std::string line = mountsText.substr(pos, end - pos);
-        pos = end + 1;
-
-        const std::size_t s1 = line.find(' ');
-        if (s1 == std::string::npos) continue;
-        const std::size_t s2 = line.find(' ', s1 + 1);
-        const std::string source = unescapeMountField(line.substr(0, s1));
-        const std::string target = unescapeMountField(
-            line.substr(s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1));
-        if (source.compare(0, 5, "/dev/") != 0 || source.size() == 5) continue;
-        if (isLoopOrRamDisk(source)) continue;
-        // A later mount on "/" hides the earlier one: the last one holds the root.
-        if (target == "/") rootDevice = source;
-        const bool known = std::any_of(devices.begin(), devices.end(),
-                                       [&](const auto& d) { return d.first == source; });
-        if (!known) devices.emplace_back(source, target);
+    // getmntent reads the table; fmemopen gives it the bounded copy read by the caller.
+    std::FILE* table = mountsText.empty()
+                           ? nullptr
+                           : ::fmemopen(const_cast<char*>(mountsText.data()), mountsText.size(), "r");
+    if (table != nullptr) {
+        mntent entry{};
+        std::vector<char> line(kMountLineBytes);
+        while (::getmntent_r(table, &entry, line.data(), static_cast<int>(line.size())) != nullptr) {
+            const char* fsname = entry.mnt_fsname != nullptr ? entry.mnt_fsname : "";
+            if (std::strncmp(fsname, "/dev/", 5) != 0 || fsname[5] == '\0') continue;
+            // The device is matched against node names and opened: it must be plain text.
+            if (!isPlainText(fsname, kMaxPropertyLength)) {
+                DbgPrintf("Mount entry passed over: its device %s holds odd bytes\r\n",
+                          forLog(fsname).c_str());
+                continue;
+            }
+            const std::string source = fsname;
+            const std::string target = entry.mnt_dir != nullptr ? entry.mnt_dir : "";
+            if (isLoopOrRamDisk(source)) continue;
+            // A later mount on "/" hides the earlier one: the last one holds the root.
+            if (target == "/") rootDevice = source;
+            const bool known = std::any_of(devices.begin(), devices.end(),
+                                           [&](const auto& d) { return d.first == source; });
+            if (!known) devices.emplace_back(source, target);
+        }
+        std::fclose(table);
     }
 
     std::vector<MountedVolume> result;
@@ -206,6 +236,117 @@ std::string BusWordForDevicePath(const std::string& devicePath,
     return "scsi";
 }
 
+std::string BusWordForIdBus(const char* idBus) {
+    if (idBus == nullptr) return {};
+    const std::string v = idBus;
+    if (v == "ata") return "ide";
+    if (v == "usb") return "usb";
+    if (v == "ieee1394") return "sbp2";
+    return {};
+}
+
+namespace {
+
+// The bus word of one disk: the path of its SCSI device below /sys and the drivers above it
+// decide (BusWordForDevicePath); a disk on a plain SCSI path takes its ID_BUS.
+std::string busWordForDisk(udev* u, udev_device* disk, const std::string& name) {
+    udev_device* scsi = udev_device_get_parent_with_subsystem_devtype(disk, "scsi", "scsi_device");
+    if (scsi == nullptr) scsi = udev_device_get_parent(disk);
+    std::string relative;
+    std::vector<std::string> drivers;
+    if (scsi != nullptr) {
+        const char* syspath = udev_device_get_syspath(scsi);
+        if (syspath != nullptr && std::strncmp(syspath, "/sys/", 5) == 0) relative = syspath + 5;
+        int level = 0;
+        for (udev_device* d = scsi; d != nullptr && level < kMaxAncestors;
+             d = udev_device_get_parent(d), ++level) {
+            if (const char* driver = udev_device_get_driver(d); isPlainText(driver, kMaxPropertyLength)) {
+                drivers.emplace_back(driver);
+            }
+            // The SCSI host's driver name, from its scsi_host class device.
+            const char* sysname = udev_device_get_sysname(d);
+            if (sysname == nullptr || !isWordWithNumber(sysname, "host")) continue;
+            const DevicePtr host(udev_device_new_from_subsystem_sysname(u, "scsi_host", sysname));
+            const char* proc = host ? udev_device_get_sysattr_value(host.get(), "proc_name") : nullptr;
+            if (proc != nullptr) drivers.push_back(firstLine(std::string(proc).substr(0, kMaxSmallFileBytes)));
+        }
+    }
+    std::string bus = BusWordForDevicePath(relative, drivers);
+    if (bus != "scsi") return bus;
+    const char* idBus = udev_device_get_property_value(disk, "ID_BUS");
+    if (idBus != nullptr && !isPlainText(idBus, kMaxPropertyLength)) {
+        DbgPrintf("Disk %s: property ID_BUS with odd bytes passed over: %s\r\n", name.c_str(),
+                  forLog(idBus).c_str());
+        return bus;
+    }
+    const std::string fromProperty = BusWordForIdBus(idBus);
+    return fromProperty.empty() ? bus : fromProperty;
+}
+
+}  // namespace
+
+std::optional<std::vector<UdevDisk>> ListUdevDisks() {
+    const UdevPtr u(udev_new());
+    if (!u) return std::nullopt;
+    const EnumeratePtr e(udev_enumerate_new(u.get()));
+    if (!e || udev_enumerate_add_match_subsystem(e.get(), "block") < 0 ||
+        udev_enumerate_add_match_property(e.get(), "DEVTYPE", "disk") < 0 ||
+        udev_enumerate_scan_devices(e.get()) < 0) {
+        return std::nullopt;
+    }
+    std::vector<UdevDisk> disks;
+    std::size_t seen = 0;
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e.get())) {
+        if (++seen > kMaxListedDevices) {
+            DbgPrintf("ListUdevDisks: more than %u block devices, the rest passed over\r\n",
+                      static_cast<unsigned>(kMaxListedDevices));
+            break;
+        }
+        const DevicePtr disk(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
+        if (!disk) continue;
+        const char* sysname = udev_device_get_sysname(disk.get());
+        // Only the SCSI disk driver's disks take SG_IO with ATA commands (no NVMe, sr, loop).
+        if (sysname == nullptr || std::strncmp(sysname, "sd", 2) != 0) continue;
+        const std::string label = forLog(sysname);
+        if (std::strlen(sysname) > kMaxKernelNameLength) {
+            DbgPrintf("Disk %s... passed over: its name is longer than %u characters\r\n",
+                      label.c_str(), static_cast<unsigned>(kMaxKernelNameLength));
+            continue;
+        }
+        UdevDisk d;
+        d.name = sysname;
+        if (!isScsiDiskName(d.name)) {
+            DbgPrintf("Disk %s passed over: not a kernel disk name\r\n", label.c_str());
+            continue;
+        }
+        const char* node = udev_device_get_devnode(disk.get());
+        if (node == nullptr) {
+            DbgPrintf("Disk %s passed over: no device node\r\n", label.c_str());
+            continue;
+        }
+        // The listed path names /dev/<name>: a disk whose node is elsewhere can't be opened by it.
+        if (!isPlainText(node, kMaxPropertyLength) || node != "/dev/" + d.name) {
+            DbgPrintf("Disk %s passed over: its device node %s is not /dev/%s\r\n", label.c_str(),
+                      forLog(node).c_str(), label.c_str());
+            continue;
+        }
+        d.node = node;
+        const dev_t number = udev_device_get_devnum(disk.get());
+        d.major = ::major(number);
+        d.minor = ::minor(number);
+        if (d.major == 0) {
+            DbgPrintf("Disk %s passed over: no device number\r\n", label.c_str());
+            continue;
+        }
+        d.bus = busWordForDisk(u.get(), disk.get(), d.name);
+        disks.push_back(std::move(d));
+    }
+    std::sort(disks.begin(), disks.end(),
+              [](const UdevDisk& a, const UdevDisk& b) { return NaturalLess(a.name, b.name); });
+    return disks;
+}
+
 }  // namespace qx::linuxos
 
 namespace qx {
@@ -217,50 +358,10 @@ LinuxSystem::LinuxSystem(std::string sysfsRoot, std::string mountsFile)
     : sysfsRoot_(std::move(sysfsRoot)), mountsFile_(std::move(mountsFile)) {}
 
 std::optional<std::vector<std::string>> LinuxSystem::diskInterfaces() {
-    const fs::path root(sysfsRoot_);
-    const fs::path blockDir = root / "block";
-    std::error_code ec;
-    fs::directory_iterator it(blockDir, ec);
-    if (ec) return std::nullopt;
-
-    std::vector<std::string> names;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        const std::string name = it->path().filename().string();
-        if (isScsiDiskName(name)) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(), NaturalLess);
-
-    const fs::path canonicalRoot = fs::weakly_canonical(root, ec);
+    const std::optional<std::vector<UdevDisk>> disks = ListUdevDisks();
+    if (!disks) return std::nullopt;
     std::vector<std::string> paths;
-    for (const std::string& name : names) {
-        std::string relative;
-        std::vector<std::string> drivers;
-        const fs::path device = fs::canonical(blockDir / name / "device", ec);
-        if (!ec) {
-            const fs::path rel = device.lexically_relative(canonicalRoot);
-            relative = rel.empty() ? device.string() : rel.generic_string();
-            // The SCSI host's driver name, and the drivers bound to the devices above.
-            for (const std::string& part : components(relative)) {
-                if (isWordWithNumber(part, "host")) {
-                    if (auto proc = readFileBounded(
-                            (root / "class" / "scsi_host" / part / "proc_name").string(),
-                            kMaxSmallFileBytes)) {
-                        drivers.push_back(firstLine(*proc));
-                    }
-                }
-            }
-            fs::path dir = device;
-            for (int level = 0; level < kMaxAncestors && !dir.empty(); ++level) {
-                if (dir == canonicalRoot || dir == dir.root_path()) break;
-                const std::string driver = linkTargetName(dir / "driver");
-                if (!driver.empty()) drivers.push_back(driver);
-                dir = dir.parent_path();
-            }
-        }
-        ec.clear();
-        paths.push_back("\\\\.\\" + BusWordForDevicePath(relative, drivers) + "#" + name);
-    }
+    for (const UdevDisk& d : *disks) paths.push_back("\\\\.\\" + d.bus + "#" + d.name);
     return paths;
 }
 

@@ -1,7 +1,7 @@
 // The Linux disk enumeration behind the platform seam: the whole disks of the SCSI disk
-// driver (sd*) read from sysfs with the bus word of their transport, mounted file systems
-// standing in for drive letters, and the SCSI host rescan. The path forms are described in
-// LinuxPaths.h and docs/linux-devices.md.
+// driver (sd*) as libudev lists them, with the bus word of their transport, mounted file
+// systems (getmntent) standing in for drive letters, and the SCSI host rescan. The path
+// forms are described in LinuxPaths.h and docs/linux-devices.md.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +20,33 @@ struct MountedVolume {
     std::string mountPoint;  // where it is mounted (the first mount point seen)
 };
 
+// One whole disk of the SCSI disk driver as the device manager lists it.
+struct UdevDisk {
+    std::string name;         // kernel name, "sda"
+    std::string node;         // device node, "/dev/sda"
+    uint32_t major = 0;       // device number
+    uint32_t minor = 0;
+    std::string bus;          // bus word: "ide", "usb", "sbp2" or "scsi"
+};
+
+// The whole disks of the SCSI disk driver that libudev lists, in the kernel's order of
+// names. A disk without a device node or device number, or whose name or node holds
+// anything but a plain kernel name, is passed over with a diagnostic line; so is a
+// property with odd bytes (the disk stays, the property counts as missing). Nothing when
+// the device manager cannot be asked at all.
+std::optional<std::vector<UdevDisk>> ListUdevDisks();
+
+// The bus word of a disk from its udev ID_BUS property, for a disk whose transport path
+// names no bus of its own: "ata" → "ide", "usb" → "usb", "ieee1394" → "sbp2"; empty
+// otherwise (and for a missing value).
+std::string BusWordForIdBus(const char* idBus);
+
 // Letters for the block devices mounted in `mountsText` (the /proc/self/mounts format):
 // the device mounted on "/" is 'C', the other devices follow from 'D' in natural order of
 // their device names. A device mounted several times gets one letter. Loop and RAM disks
-// are no volumes of a disk and get none; devices beyond 'Z' get none.
+// are no volumes of a disk and get none; devices beyond 'Z' get none. The table is read
+// with getmntent(3); an entry whose device holds control or non-ASCII bytes is passed over
+// with a diagnostic line.
 std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText);
 
 // The bus word of a disk: "ide", "usb", "sbp2" or "scsi". `devicePath` is the resolved
@@ -42,8 +65,9 @@ namespace qx {
 
 class LinuxSystem : public SystemInfoSource {
 public:
-    // `sysfsRoot` stands for /sys and `mountsFile` for /proc/self/mounts, so tests can
-    // build a tree of their own.
+    // `sysfsRoot` stands for /sys in the rescan and `mountsFile` for /proc/self/mounts, so
+    // tests can build their own. The disks always come from libudev (tests give it a mock
+    // device tree).
     explicit LinuxSystem(std::string sysfsRoot = "/sys",
                          std::string mountsFile = "/proc/self/mounts");
 

@@ -113,6 +113,7 @@ struct SimBench::Impl {
     std::vector<std::string> debug;
     std::set<std::string> instances;
     int shutdowns = 0;
+    std::vector<SimSleepHold> sleepHolds;
     int rescans = 0;
     SimDriveState noDrive;
 
@@ -371,7 +372,35 @@ struct SimBench::Impl::KernelPart final : Kernel {
         ++b.shutdowns;
         return 1;
     }
+    // The configuration file lies where the host kernel puts it.
+    std::string systemConfigurationPath() override {
+        return b.hostKernel != nullptr ? b.hostKernel->systemConfigurationPath() : std::string();
+    }
+    bool folderTakesConfiguration(const std::string& folder) override {
+        return b.hostKernel == nullptr || b.hostKernel->folderTakesConfiguration(folder);
+    }
+    // Only recorded, whatever the host.
+    std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
 };
+
+std::unique_ptr<PowerHold> SimBench::Impl::KernelPart::holdOffSleep(const std::string& why) {
+    // The hold marks its record released when it goes.
+    struct Hold final : PowerHold {
+        Impl& bench;
+        size_t index;
+        Hold(Impl& b, size_t i) : bench(b), index(i) {}
+        ~Hold() override {
+            std::lock_guard<std::recursive_mutex> guard(bench.mutex);
+            SimSleepHold& h = bench.sleepHolds.at(index);
+            h.releasedAt = bench.calls.size();
+            h.released = true;
+        }
+    };
+    std::lock_guard<std::recursive_mutex> guard(b.mutex);
+    if (b.setup.sleepHoldFails) return nullptr;
+    b.sleepHolds.push_back({why, b.calls.size(), 0, false});
+    return std::make_unique<Hold>(b, b.sleepHolds.size() - 1);
+}
 
 SimBench::Impl::Impl(SimBenchSpec s) : setup(std::move(s)) {
     clockPart = std::make_unique<ClockPart>(*this);
@@ -890,6 +919,7 @@ int SimBench::rescanCount() const { return impl_->rescans; }
 
 const std::vector<std::string>& SimBench::debugOutput() const { return impl_->debug; }
 int SimBench::shutdownRequests() const { return impl_->shutdowns; }
+const std::vector<SimSleepHold>& SimBench::sleepHolds() const { return impl_->sleepHolds; }
 
 void SimBench::useRealClock(bool on) {
     std::lock_guard<std::recursive_mutex> guard(impl_->mutex);

@@ -106,6 +106,7 @@ struct SimBenchSpec {
     bool enumerationFails = false;
     int rescanFailsAt = 0;       // 0: rescan works; 1 locate fails; 2 re-enumerate fails
     std::string executablePath;  // empty: the host kernel's path (or empty)
+    bool sleepHoldFails = false; // the kernel refuses to hold off sleep and shutdown
     std::vector<SimDiskSpec> disks;
 };
 
@@ -142,6 +143,15 @@ struct SimCall {
     std::string dataSha256;      // of data written to the device, empty otherwise
 };
 
+// One hold on sleep and shutdown taken through the bench's kernel. The positions count the
+// control calls recorded in calls() before the hold was taken and before it was released.
+struct SimSleepHold {
+    std::string why;
+    size_t takenAt = 0;
+    size_t releasedAt = 0;
+    bool released = false;
+};
+
 // The observable state of one simulated drive after commands.
 struct SimDriveState {
     bool vendorMode = false;
@@ -175,8 +185,9 @@ public:
 
     // The platform parts served by the bench: clock, devices, system, kernel.
     // With a host kernel, the bench kernel forwards single instance, named locks, debugger
-    // output, profile functions and (when the setup gives none) the executable path to it;
-    // the power-off is always only recorded. With a host clock, the bench runs on it
+    // output, profile functions, the configuration file's place and (when the setup gives
+    // none) the executable path to it; the power-off and sleep holds are always only
+    // recorded. With a host clock, the bench runs on it
     // (commands and hangs then take real time); otherwise on its own clock.
     Platform platform(Kernel* hostKernel = nullptr, Clock* hostClock = nullptr);
     VirtualClock& clock();
@@ -199,6 +210,8 @@ public:
     // Kernel side effects.
     const std::vector<std::string>& debugOutput() const;
     int shutdownRequests() const;
+    // Every hold on sleep and shutdown, in the order taken; never forwarded to the host.
+    const std::vector<SimSleepHold>& sleepHolds() const;
 
     // Use the real clock instead of the virtual one (the demo).
     void useRealClock(bool on);

@@ -107,6 +107,14 @@ bool WinKernel::writeProfileString(const std::string& section, const std::string
     return WritePrivateProfileStringW(s.c_str(), k.c_str(), v.c_str(), p.c_str()) != FALSE;
 }
 
+std::unique_ptr<PowerHold> WinKernel::holdOffSleep(const std::string&) {
+    struct ExecutionStateHold final : PowerHold {
+        ~ExecutionStateHold() override { SetThreadExecutionState(ES_CONTINUOUS); }
+    };
+    if (SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) == 0) return nullptr;
+    return std::make_unique<ExecutionStateHold>();
+}
+
 int WinKernel::shutDownComputer() {
     HANDLE process = GetCurrentProcess();
     HANDLE token = nullptr;

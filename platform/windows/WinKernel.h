@@ -29,6 +29,10 @@ public:
                             const std::string& value, const std::string& path) override;
     // Enables the shutdown privilege and asks for a forced power-off.
     int shutDownComputer() override;
+    // SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) on the calling thread,
+    // back to ES_CONTINUOUS when the hold goes: the system does not sleep meanwhile. Windows
+    // offers a program without a window no way to hold off a shutdown, so `why` is unused.
+    std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
 };
 
 }  // namespace qx

@@ -103,6 +103,46 @@ TEST_F(ConfigTest, MissingKeysAndNonNumbersGiveDefaults) {
     EXPECT_EQ(config.enFilterBinFile, 0);
 }
 
+// Where the file lies: beside a portable copy, system-wide for an installed one.
+TEST_F(ConfigTest, PortableCopyKeepsTheFileBesideTheExecutable) {
+    kernel.systemIniPath = dir.file("etc/QXUpdater.ini");
+    kernel.folderWritable = true;
+    const std::string exe = dir.file("qxupdater");
+    EXPECT_EQ(ChooseIniPath(exe), dir.file("QXUpdater.ini"));
+    // No system-wide place at all (Windows): beside, writable or not.
+    kernel.systemIniPath.clear();
+    kernel.folderWritable = false;
+    EXPECT_EQ(ChooseIniPath(exe), dir.file("QXUpdater.ini"));
+}
+
+TEST_F(ConfigTest, InstalledCopyUsesTheSystemPathAndCreatesItThere) {
+    std::filesystem::create_directories(dir.path() / "etc");
+    const std::string system = dir.file("etc/QXUpdater.ini");
+    kernel.systemIniPath = system;
+    kernel.folderWritable = false;
+    const std::string ini = ChooseIniPath(dir.file("bin/qxupdater"));
+    ASSERT_EQ(ini, system);
+    Configuration config;
+    std::string error;
+    ASSERT_TRUE(LoadConfiguration(ini, user, config, error)) << error;
+    ASSERT_EQ(user.calls.size(), 1u);
+    EXPECT_EQ(user.calls[0].text,
+              "The " + system + " file cann't be found, and Updater will create the file!\n");
+    EXPECT_EQ(readFile(system), "[DeviceSetting]\r\nFirmwareVer=0.0\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "bin" / "QXUpdater.ini"));
+}
+
+TEST_F(ConfigTest, FileAlreadyBesideTheExecutableWins) {
+    std::filesystem::create_directories(dir.path() / "bin");
+    writeFile(dir.file("bin/QXUpdater.ini"), "[DeviceSetting]\nCustomTitle=Beside\n");
+    kernel.systemIniPath = dir.file("etc/QXUpdater.ini");
+    kernel.folderWritable = false;
+    EXPECT_EQ(ChooseIniPath(dir.file("bin/qxupdater")), dir.file("bin/QXUpdater.ini"));
+    // A directory of that name is no file: the system path is used.
+    std::filesystem::create_directories(dir.path() / "other" / "QXUpdater.ini");
+    EXPECT_EQ(ChooseIniPath(dir.file("other/qxupdater")), dir.file("etc/QXUpdater.ini"));
+}
+
 TEST(ConfigRules, CustomTitleIsAnythingNotStartingWithNA) {
     EXPECT_FALSE(HasCustomTitle("N/A"));
     EXPECT_FALSE(HasCustomTitle("N/A custom"));

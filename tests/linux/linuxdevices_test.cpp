@@ -180,8 +180,10 @@ TEST_F(LinuxDevicesTest, PermissionDeniedIsExplained) {
     EXPECT_EQ(refusing.open("\\\\.\\ide#sdz", AccessRead, ShareRead), kInvalidDevice);
     EXPECT_EQ(refusing.lastError(), static_cast<uint32_t>(EACCES));
     EXPECT_EQ(kernel.output, std::vector<std::string>{"Cannot open " + refused +
-                                                      ": permission denied (run as root or join "
-                                                      "the disk group)\r\n"});
+                                                      ": permission denied (raw pass-through needs "
+                                                      "CAP_SYS_RAWIO: start the utility from its "
+                                                      "menu entry, which asks for administrator "
+                                                      "rights, or as root)\r\n"});
 }
 
 // ---------------------------------------------------------------------------------------

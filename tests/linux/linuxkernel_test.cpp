@@ -164,5 +164,45 @@ TEST_F(LinuxKernelTest, ExecutablePathProfileAndPowerOff) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST(LinuxKernelConfiguration, InstalledFoldersSendTheFileToEtc) {
+    LinuxKernel kernel;
+    EXPECT_EQ(kernel.systemConfigurationPath(), "/etc/qxupdater/QXUpdater.ini");
+    // Folders of the package manager, even for root, who could write them.
+    for (const char* folder : {"/usr/bin/", "/usr/local/bin", "/bin/", "/sbin/", "/usr/"}) {
+        EXPECT_FALSE(kernel.folderTakesConfiguration(folder)) << folder;
+    }
+    EXPECT_FALSE(kernel.folderTakesConfiguration("/nonexistent-qx-folder/"));
+    test::TempDir dir("qx-portable");
+    EXPECT_TRUE(kernel.folderTakesConfiguration(dir.str() + "/"));
+    EXPECT_TRUE(kernel.folderTakesConfiguration(dir.str()));
+}
+
+TEST(LinuxKernelSleepHold, TheHandlersDescriptorIsHeldUntilRelease) {
+    LinuxKernel kernel;
+    EXPECT_EQ(kernel.holdOffSleep("Secure erase of disk 1"), nullptr);  // no handler
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::string asked;
+    int held = -1;
+    kernel.setSleepHoldHandler([&](const std::string& why) {
+        asked = why;
+        held = ::dup(fds[0]);
+        return held;
+    });
+    {
+        auto hold = kernel.holdOffSleep("Firmware update of disk 2 (QX SSD, serial S1)");
+        ASSERT_NE(hold, nullptr);
+        EXPECT_EQ(asked, "Firmware update of disk 2 (QX SSD, serial S1)");
+        ASSERT_GE(held, 0);
+        EXPECT_NE(::fcntl(held, F_GETFD), -1);  // open while held
+    }
+    EXPECT_EQ(::fcntl(held, F_GETFD), -1);  // closed with the hold
+    EXPECT_EQ(errno, EBADF);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    kernel.setSleepHoldHandler([](const std::string&) { return -1; });
+    EXPECT_EQ(kernel.holdOffSleep("x"), nullptr);
+}
+
 }  // namespace
 }  // namespace qx

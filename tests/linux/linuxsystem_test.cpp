@@ -1,18 +1,19 @@
-// The Linux disk enumeration on a fake sysfs tree and mounts table built in a temporary
-// directory: bus words from the transport, the order of disks, volume letters, the SCSI host
-// rescan, and the /dev nodes of disk and volume paths.
+// The Linux system view on a fake sysfs tree and mounts table built in a temporary
+// directory: volume letters, the SCSI host rescan, bus words of transport paths, and the /dev
+// nodes of disk and volume paths. The disk listing itself (libudev) is tested on umockdev
+// trees in tests/linux/udev.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "QXLib/DbgLog.h"
 #include "devices/Discovery.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSystem.h"
+#include "support/CaptureKernel.h"
 #include "support/TempDir.h"
 
 namespace qx::linuxos {
@@ -31,78 +32,21 @@ std::string readFile(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A sysfs tree: /sys/devices/... with block/<name> under each SCSI device, /sys/block/<name>
-// links to it and <name>/device links back, as the kernel lays them out.
+// A sysfs root and a mounts table in a fresh folder. The folder's name holds bus words on
+// purpose: nothing above the sysfs root may count.
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The folder names hold bus words on purpose (the temporary folder's too): only the
-        // part below the sysfs root may count.
-        top = tmp_.path();
-        root = top / "usb1" / "ata9" / "fw1" / "sys";
-        fs::create_directories(root / "block");
+        root = dir.path() / "usb1" / "ata9" / "fw1" / "sys";
+        fs::create_directories(root);
         mounts = root / "mounts";
         writeFile(mounts, "");
     }
 
-    void addDisk(const std::string& name, const std::string& scsiDevice) {
-        const fs::path dev = root / scsiDevice;
-        const fs::path blockDir = dev / "block" / name;
-        fs::create_directories(blockDir);
-        fs::create_directory_symlink(fs::relative(blockDir, root / "block"), root / "block" / name);
-        fs::create_directory_symlink("../../../" + dev.filename().string(), blockDir / "device");
-    }
-    void addHost(const std::string& host, const std::string& procName) {
-        writeFile(root / "class" / "scsi_host" / host / "proc_name", procName + "\n");
-    }
-    void bindDriver(const std::string& device, const std::string& driver) {
-        const fs::path d = root / "bus" / "drivers" / driver;
-        fs::create_directories(d);
-        fs::create_directory_symlink(d, root / device / "driver");
-    }
-
-    test::TempDir tmp_{"qx-usb1-ata9"};
-    fs::path top;
+    test::TempDir dir{"qx-sysfs"};
     fs::path root;
     fs::path mounts;
 };
-
-TEST_F(FakeSysfs, DisksWithTheBusWordOfTheirTransport) {
-    addDisk("sda", "devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
-    addDisk("sdb", "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0");
-    addDisk("sdc", "devices/platform/bridge0/host7/target7:0:0/7:0:0:0");
-    addHost("host7", "uas");
-    addDisk("sdd", "devices/pci0000:00/0000:00:1e.0/fw1/fw1.0/host8/target8:0:0/8:0:0:0");
-    addDisk("sde", "devices/pci0000:00/0000:00:10.0/host2/target2:0:0/2:0:0:0");
-    addHost("host2", "mptspi");
-    addDisk("sdf", "devices/platform/storage1/host9/target9:0:0/9:0:0:0");
-    bindDriver("devices/platform/storage1", "usb-storage");
-    addDisk("sdaa", "devices/pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0");
-    // Not disks of the SCSI disk driver.
-    fs::create_directories(root / "block" / "nvme0n1");
-    fs::create_directories(root / "block" / "sr0");
-    fs::create_directories(root / "block" / "loop0");
-
-    LinuxSystem system(root.string(), mounts.string());
-    const auto disks = system.diskInterfaces();
-    ASSERT_TRUE(disks.has_value());
-    EXPECT_EQ(*disks, (std::vector<std::string>{"\\\\.\\ide#sda", "\\\\.\\usb#sdb", "\\\\.\\usb#sdc",
-                                                "\\\\.\\sbp2#sdd", "\\\\.\\scsi#sde", "\\\\.\\usb#sdf",
-                                                "\\\\.\\ide#sdaa"}));
-}
-
-TEST_F(FakeSysfs, NoBlockDirectoryMeansNoEnumeration) {
-    fs::remove_all(root / "block");
-    LinuxSystem system(root.string(), mounts.string());
-    EXPECT_FALSE(system.diskInterfaces().has_value());
-}
-
-TEST_F(FakeSysfs, EmptyBlockDirectoryListsNothing) {
-    LinuxSystem system(root.string(), mounts.string());
-    const auto disks = system.diskInterfaces();
-    ASSERT_TRUE(disks.has_value());
-    EXPECT_TRUE(disks->empty());
-}
 
 TEST_F(FakeSysfs, PathsClassifyAsTheirBus) {
     // What the scan makes of the listed paths on this back-end (version 6.2: SCSI paths take
@@ -162,6 +106,25 @@ TEST(AssignVolumeLetters, RootWithoutBlockDeviceAndOvermounts) {
     EXPECT_EQ(v[1].device, "/dev/sda1");
     EXPECT_TRUE(AssignVolumeLetters("").empty());
     EXPECT_TRUE(AssignVolumeLetters("garbage\n\n/dev/ x\n").empty());
+}
+
+TEST(AssignVolumeLetters, OddDeviceIsPassedOverWithALine) {
+    test::CaptureKernel kernel;
+    const Platform previous = platform();
+    installPlatform(Platform{nullptr, nullptr, nullptr, &kernel});
+    // A control byte in the device, an escaped blank (getmntent turns it into a real one),
+    // a line longer than the line buffer, and a good entry after them.
+    const std::string text = std::string("/dev/sd\x01" "a1 /odd ext4 rw 0 0\n") +
+                             "/dev/sdb\\0401 /blank ext4 rw 0 0\n" + "/dev/sdc1 /" +
+                             std::string(9000, 'x') + " ext4 rw 0 0\n" + "/dev/sdd1 /d ext4 rw 0 0\n";
+    const auto v = AssignVolumeLetters(text);
+    DbgReleaseLock();
+    installPlatform(previous);
+    std::vector<std::string> devices;
+    for (const auto& m : v) devices.push_back(m.device);
+    EXPECT_EQ(devices, (std::vector<std::string>{"/dev/sdc1", "/dev/sdd1"}));
+    EXPECT_TRUE(kernel.logged("Mount entry passed over: its device /dev/sd\\x01a1 holds odd bytes\r\n"));
+    EXPECT_TRUE(kernel.logged("Mount entry passed over: its device /dev/sdb 1 holds odd bytes\r\n"));
 }
 
 TEST(AssignVolumeLetters, StopsAtZ) {

@@ -35,6 +35,8 @@ public:
                             const std::string& value, const std::string& path) override;
     // Records the request and answers `shutdownResult`; nothing is powered off.
     int shutDownComputer() override;
+    std::string systemConfigurationPath() override { return systemIniPath; }
+    bool folderTakesConfiguration(const std::string&) override { return folderWritable; }
 
     // All debugger-output texts joined, in order.
     std::string debugText() const;
@@ -43,6 +45,8 @@ public:
     bool refuseSingleInstance = false;
     bool failProfileWrites = false;
     int shutdownResult = 1;
+    std::string systemIniPath;   // empty: the file always beside the executable
+    bool folderWritable = true;
 
     std::set<std::string> instances;        // names held
     std::vector<std::string> debugLines;    // each debugOutput text

@@ -110,5 +110,18 @@ TEST(WinKernel, ExecutablePathIsTheTestProgram) {
     EXPECT_NE(exe.find("qxcore_tests"), std::string::npos);
 }
 
+TEST(WinKernel, SleepHoldSetsTheExecutionStateUntilReleased) {
+    WinKernel kernel;
+    {
+        const auto hold = kernel.holdOffSleep("Firmware update of disk 1");
+        ASSERT_NE(hold, nullptr);
+        // The probe answers the state in force and puts the same back.
+        const EXECUTION_STATE held = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+        EXPECT_EQ(held & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    }
+    const EXECUTION_STATE after = SetThreadExecutionState(ES_CONTINUOUS);
+    EXPECT_EQ(after & ES_SYSTEM_REQUIRED, 0u);
+}
+
 }  // namespace
 }  // namespace qx
