@@ -95,7 +95,7 @@ struct RawResult {
     std::array<uint8_t, 8> taskFile{};  // ATA: CurrentTaskFile returned
     uint8_t scsiStatus = 0;
     std::vector<uint8_t> sense;       // SCSI: the sense bytes returned
-    uint32_t transferred = 0;         // SCSI: DataTransferLength returned
+    uint32_t transferred = 0;         // ATA and SCSI: DataTransferLength returned
 };
 // IOCTL_ATA_PASS_THROUGH with the header and data area in one buffer.
 RawResult rawAta(const char* path, const std::array<uint8_t, 8>& taskFile, sim::DataDir dir,
