@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <optional>
-#include <vector>
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/SenseData.h"
@@ -47,9 +47,11 @@ public:
     OpenDevice& operator=(const OpenDevice&) = delete;
 
     bool ok() const { return handle_ != kInvalidDevice; }
-    bool control(uint32_t code, void* in, uint32_t inLen, void* out, uint32_t outLen) {
-        uint32_t returned = 0;
-        return io_->control(handle_, code, in, inLen, out, outLen, &returned);
+    bool control(uint32_t code, void* in, uint32_t inLen, void* out, uint32_t outLen,
+                 uint32_t* returned = nullptr) {
+        uint32_t ignored = 0;
+        return io_->control(handle_, code, in, inLen, out, outLen,
+                            returned != nullptr ? returned : &ignored);
     }
     uint32_t lastError() { return io_->lastError(); }
 
@@ -58,25 +60,61 @@ private:
     DeviceHandle handle_ = kInvalidDevice;
 };
 
+// Overwrites memory in a way the compiler may not drop as a dead store.
+void secureZero(void* p, std::size_t n) {
+    volatile auto* v = static_cast<volatile unsigned char*>(p);
+    for (std::size_t i = 0; i < n; ++i) v[i] = 0;
+}
+
+// The ATA request buffer: the header and the largest data area, kept for the process so a
+// command costs no allocation. Only the part a command uses is cleared before it, and that
+// part is wiped again after it on every path (a SECURITY ERASE UNIT block carries the
+// password), so the buffer holds nothing of a command between commands.
+class AtaRequest {
+public:
+    static constexpr std::size_t kSize = kAtaHeaderLength + static_cast<std::size_t>(kMaxTransferLength);
+
+    explicit AtaRequest(std::size_t used) : lock_(mutex()), used_(used) {
+        std::memset(buffer(), 0, used_);
+    }
+    ~AtaRequest() { secureZero(buffer(), used_); }
+    AtaRequest(const AtaRequest&) = delete;
+    AtaRequest& operator=(const AtaRequest&) = delete;
+
+    uint8_t* data() { return buffer(); }
+
+private:
+    static uint8_t* buffer() {
+        alignas(8) static uint8_t storage[kSize];
+        return storage;
+    }
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    std::lock_guard<std::mutex> lock_;
+    std::size_t used_;
+};
+
 // The part the read and the write share. `dataIn` selects the direction; `in` is the
 // caller's data for a write, `out` receives the data of a read.
 int ataPassThrough(const char* path, IDEREGS* taskFile, const uint8_t* in, uint8_t* out,
                    int32_t length, uint32_t timeoutSeconds, bool dataIn) {
-    const char* failLine = dataIn ? "ReadATACommandWithTimeOutValue() fail\r\n"
-                                  : "WriteATACommandWithTimeOutValue() fail\r\n";
+    const char* name = dataIn ? "ReadATACommandWithTimeOutValue" : "WriteATACommandWithTimeOutValue";
     if (taskFile == nullptr) return -1;
     OpenDevice dev(path, AccessRead | AccessWrite, ShareNone);
     if (!dev.ok()) return 0;
+    if (length < 0 || length > kMaxTransferLength) return -1;
+    if (length != 0 && ((dataIn && out == nullptr) || (!dataIn && in == nullptr))) return -1;
 
-    std::vector<uint8_t> request(kAtaHeaderLength + static_cast<std::size_t>(kMaxTransferLength), 0);
+    const uint32_t requestLength = kAtaHeaderLength + static_cast<uint32_t>(length);
+    AtaRequest request(requestLength);
     AtaPassThroughEx header{};
     header.Length = static_cast<uint16_t>(kAtaHeaderLength);
     header.TimeOutValue = timeoutSeconds;
     header.DataBufferOffset = kAtaHeaderLength;
 
     if (length != 0) {
-        if (length < 0 || length > kMaxTransferLength) return -1;
-        if ((dataIn && out == nullptr) || (!dataIn && in == nullptr)) return -1;
         const uint8_t dmaCommand = dataIn ? kReadDmaCommand : kWriteDmaCommand;
         uint16_t flags = static_cast<uint16_t>(kAtaFlagsDrdyRequired |
                                                (dataIn ? kAtaFlagsDataIn : kAtaFlagsDataOut));
@@ -89,19 +127,28 @@ int ataPassThrough(const char* path, IDEREGS* taskFile, const uint8_t* in, uint8
     std::memcpy(header.CurrentTaskFile, taskFile, sizeof(IDEREGS));
     std::memcpy(request.data(), &header, kAtaHeaderLength);
 
-    const uint32_t requestLength = kAtaHeaderLength + static_cast<uint32_t>(length);
     if (!dev.control(kIoctlAtaPassThrough, request.data(), requestLength, request.data(),
                      requestLength)) {
-        DbgPrintf("%s", failLine);
+        DbgPrintf("%s() fail\r\n", name);
         return -1;
     }
 
-    if (dataIn && length > 0) {
-        std::memcpy(out, request.data() + kAtaHeaderLength, static_cast<std::size_t>(length));
-    }
     std::memcpy(taskFile, request.data() + offsetof(AtaPassThroughEx, CurrentTaskFile),
                 sizeof(IDEREGS));
-    return (taskFile->bCommandReg & kAtaStatusErr) != 0 ? 0 : 1;
+    if ((taskFile->bCommandReg & kAtaStatusErr) != 0) return 0;
+    if (dataIn && length > 0) {
+        // The system lowers DataTransferLength when the device moved less: the rest of the
+        // data area would be bytes the device never sent.
+        AtaPassThroughEx returned;
+        std::memcpy(&returned, request.data(), kAtaHeaderLength);
+        if (returned.DataTransferLength < static_cast<uint32_t>(length)) {
+            DbgPrintf("%s(): %u of %d bytes transferred\r\n", name,
+                      static_cast<unsigned>(returned.DataTransferLength), static_cast<int>(length));
+            return -1;
+        }
+        std::memcpy(out, request.data() + kAtaHeaderLength, static_cast<std::size_t>(length));
+    }
+    return 1;
 }
 
 // The part the two SCSI operations share. `data` is used in place as the transfer buffer.
@@ -150,7 +197,16 @@ int scsiPassThrough(const char* path, const uint8_t* cdb, int cdbLength, uint8_t
                                         ? sptd.SenseInfoLength
                                         : kSenseBufferLength;
     std::optional<SenseData> sense;
-    if (ScsiCommandSucceeded(sptd.ScsiStatus, request.Sense, senseLength, &sense)) return 1;
+    if (ScsiCommandSucceeded(sptd.ScsiStatus, request.Sense, senseLength, &sense)) {
+        // The system lowers DataTransferLength when the device moved less; the rest of the
+        // caller's buffer would then be parsed as if the device had sent it.
+        if (dataIn && sptd.DataTransferLength < static_cast<uint32_t>(length)) {
+            DbgPrintf("%s(): %u of %d bytes transferred\r\n", name,
+                      static_cast<unsigned>(sptd.DataTransferLength), static_cast<int>(length));
+            return 0;
+        }
+        return 1;
+    }
     if (sptd.ScsiStatus != kScsiStatusCheckCondition) {
         DbgPrintf("SCSI status %02Xh\r\n", sptd.ScsiStatus);
     } else if (!sense) {
@@ -244,11 +300,18 @@ int SmartReceiveData(const char* path, int driveNumber, const IDEREGS& taskFile,
     request.bDriveNumber = static_cast<uint8_t>(driveNumber & 0xFF);
 
     uint8_t answer[kSmartAnswerLength] = {};
+    uint32_t returned = 0;
     if (!dev.control(kSmartRcvDriveData, &request, kSmartRequestLength, answer,
-                     kSmartAnswerLength)) {
+                     kSmartAnswerLength, &returned)) {
         return -1;
     }
     if (answer[offsetof(SendCmdOutParams, DriverStatus) + offsetof(DriverStatus, bDriverError)] != 0) {
+        return -1;
+    }
+    // An answer shorter than its 512 data bytes leaves zeros where the drive sent nothing.
+    if (returned < kSmartAnswerLength) {
+        DbgPrintf("SmartReceiveData(): %u of %u bytes returned\r\n", static_cast<unsigned>(returned),
+                  static_cast<unsigned>(kSmartAnswerLength));
         return -1;
     }
     std::memcpy(answer512, answer + offsetof(SendCmdOutParams, bBuffer), 512);

@@ -3,7 +3,7 @@
 
 namespace qx {
 
-void ListView1ItemChecked(MainState& state, CheckBoxes& boxes) {
+void ListView1ItemChecked(MainState& state, CheckBoxes& boxes, int changedRow) {
     if (state.CheckedCount == 0) {
         for (int i = 0; i < boxes.count(); ++i) {
             if (boxes.checked(i)) {
@@ -13,9 +13,13 @@ void ListView1ItemChecked(MainState& state, CheckBoxes& boxes) {
         }
     } else if (state.CheckedCount == 1) {
         // The remembered row may belong to a list that a scan has rebuilt since: only a
-        // row that exists now is unchecked. Unchecking it reports a change that runs this
+        // row that exists now is unchecked, and never the row the user has just checked
+        // (after a scan the remembered index names a new, unchecked row; checking that row
+        // would otherwise undo itself). Unchecking it reports a change that runs this
         // handler again, inside this run; that run finds the same state and changes nothing.
-        if (state.CheckedIndex >= 0 && state.CheckedIndex < boxes.count())
+        const bool justChecked = state.CheckedIndex == changedRow && changedRow >= 0 &&
+                                 changedRow < boxes.count() && boxes.checked(changedRow);
+        if (state.CheckedIndex >= 0 && state.CheckedIndex < boxes.count() && !justChecked)
             boxes.setChecked(state.CheckedIndex, false);
         for (int i = 0; i < boxes.count(); ++i)
             if (boxes.checked(i)) state.CheckedIndex = i;

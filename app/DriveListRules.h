@@ -21,8 +21,11 @@ public:
     virtual void setChecked(int row, bool on) = 0;
 };
 
-// Runs on every change of a row's check box: keeps at most one row checked.
-void ListView1ItemChecked(MainState& state, CheckBoxes& boxes);
+// Runs on every change of a row's check box: keeps at most one row checked. `changedRow` is
+// the row whose box changed (-1 when the front end cannot tell): when the remembered row is
+// the row just checked (remembered from a list a scan has rebuilt since, or unchecked with
+// the keyboard), it is not unchecked again. Every front end passes the row.
+void ListView1ItemChecked(MainState& state, CheckBoxes& boxes, int changedRow = -1);
 // Runs on every click in the list: counts the checked rows afresh.
 void ListView1Click(MainState& state, CheckBoxes& boxes);
 

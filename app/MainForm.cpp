@@ -14,6 +14,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -110,6 +111,44 @@ void ShowErrorBox(const QString& appTitle, const QString& text) {
     QMessageBox box(QMessageBox::Critical, appTitle, text, QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+namespace {
+QString& applicationTitleText() {
+    static QString title;
+    return title;
+}
+}  // namespace
+
+const QString& ApplicationTitle() { return applicationTitleText(); }
+
+void RunGuarded(const QString& appTitle, const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        ShowErrorBox(appTitle, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowErrorBox(appTitle, QString());
+    }
+}
+
+std::string TakeSecretText(QString& text) {
+    QByteArray utf8 = text.toUtf8();
+    std::string out(utf8.constData(), static_cast<size_t>(utf8.size()));
+    // Freshly made, so not shared: fill() writes into its own bytes.
+    utf8.fill('\0');
+    utf8.clear();
+    // Only characters the string owns on the heap: a literal's (read-only) are no copy of
+    // anything typed.
+    if (!text.isEmpty() && text.data_ptr().isMutable()) {
+        // In place, not through a detaching write: the characters are shared with the
+        // strings the line edit and the dialog still hold, and those are to be wiped too.
+        auto* chars = const_cast<QChar*>(text.constData());
+        volatile auto* wipe = reinterpret_cast<volatile char16_t*>(chars);
+        for (qsizetype i = 0; i < text.size(); ++i) wipe[i] = u'\0';
+    }
+    text.clear();
+    return out;
 }
 
 QString QtFileFilter(const std::string& filter) {
@@ -243,6 +282,7 @@ TMainForm::TMainForm(QWidget* parent)
     const std::string error = qx::CreateMainState(state_, *this);
     if (!error.empty()) throw std::runtime_error(error);
     appTitle_ = qx::fromText(state_.appTitle);
+    qx::applicationTitleText() = appTitle_;
     setWindowTitle(qx::fromText(state_.caption));
     centreOnScreen();
 }
@@ -295,7 +335,7 @@ void TMainForm::buildLayout() {
     ListView1->setTabKeyNavigation(false);
     ListView1->setWordWrap(false);
     ListView1->setCornerButtonEnabled(false);
-    ListView1->onItemChecked = [this](int) { ListView1ItemChecked(); };
+    ListView1->onItemChecked = [this](int row) { ListView1ItemChecked(row); };
     ListView1->onClick = [this] { ListView1Click(); };
 
     Memo1 = new QPlainTextEdit(this);
@@ -352,15 +392,7 @@ void TMainForm::centreOnScreen() {
     move(area.center() - QPoint(width() / 2, height() / 2));
 }
 
-void TMainForm::guarded(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& e) {
-        qx::ShowErrorBox(appTitle_, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        qx::ShowErrorBox(appTitle_, QString());
-    }
-}
+void TMainForm::guarded(const std::function<void()>& body) { qx::RunGuarded(appTitle_, body); }
 
 // ---------------------------------------------------------------------------------------
 // Showing, scanning, closing.
@@ -439,7 +471,9 @@ void TMainForm::ScanBnClick() {
     FormShow();
 }
 
-void TMainForm::CloseBnClick() { close(); }
+void TMainForm::CloseBnClick() {
+    guarded([this] { close(); });
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     // "Exit" is disabled while an action runs; the title bar's close button and Alt-F4 are
@@ -452,9 +486,11 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::SpecialTipShapeMouseDown(Qt::KeyboardModifiers modifiers) {
-    if (!(modifiers & Qt::ControlModifier)) return;
-    qx::RDMode = true;
-    notice(state_.appTitle, "Turn on RD mode", BoxIcon::None);
+    guarded([&] {
+        if (!(modifiers & Qt::ControlModifier)) return;
+        qx::RDMode = true;
+        notice(state_.appTitle, "Turn on RD mode", BoxIcon::None);
+    });
 }
 
 void TMainForm::runAction(void (*procedure)(qx::MainState&, qx::UserSeam&)) {
@@ -478,14 +514,18 @@ void TMainForm::DownloadCodeBtnClick() { runAction(&qx::DownloadCodeBtnClick); }
 void TMainForm::SecureEraseBtnClick() { runAction(&qx::SecureEraseBtnClick); }
 void TMainForm::SmartInfoBtnClick() { runAction(&qx::SmartInfoBtnClick); }
 
-void TMainForm::ListView1ItemChecked() {
-    Boxes boxes(ListView1);
-    qx::ListView1ItemChecked(state_, boxes);
+void TMainForm::ListView1ItemChecked(int row) {
+    guarded([&] {
+        Boxes boxes(ListView1);
+        qx::ListView1ItemChecked(state_, boxes, row);
+    });
 }
 
 void TMainForm::ListView1Click() {
-    Boxes boxes(ListView1);
-    qx::ListView1Click(state_, boxes);
+    guarded([&] {
+        Boxes boxes(ListView1);
+        qx::ListView1Click(state_, boxes);
+    });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -508,13 +548,27 @@ void TMainForm::notice(const std::string& caption, const std::string& text, BoxI
 
 std::string TMainForm::askText(const std::string& caption, const std::string& prompt,
                                const std::string& def) {
+    // The text is a password: the strings that hold it here are wiped before the dialog
+    // goes (the caller wipes the copy it gets).
     QInputDialog dialog;
     dialog.setWindowTitle(qx::fromText(caption));
     dialog.setLabelText(qx::fromText(prompt));
     dialog.setTextEchoMode(QLineEdit::Normal);
     dialog.setTextValue(qx::fromText(def));
-    if (dialog.exec() != QDialog::Accepted) return def;
-    return dialog.textValue().toStdString();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    QString typed = dialog.textValue();
+    std::string text = qx::TakeSecretText(typed);
+    if (auto* edit = dialog.findChild<QLineEdit*>()) {
+        QString shown = edit->text();
+        qx::TakeSecretText(shown);
+        edit->setText(QString());  // also drops the line edit's undo history
+    }
+    dialog.setTextValue(QString());
+    if (!accepted) {
+        text.assign(text.size(), '\0');
+        return def;
+    }
+    return text;
 }
 
 std::string TMainForm::chooseFile(const std::string& filter, const std::string& defaultExt,

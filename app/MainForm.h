@@ -33,6 +33,18 @@ void InstallFontSubstitutes();
 // The toolkit's standard error box: error icon, the application title as caption.
 void ShowErrorBox(const QString& appTitle, const QString& text);
 
+// Runs a handler body of a window; an error escaping it is shown in the standard error box
+// instead of reaching the toolkit's event loop. Every handler of every window runs through
+// it. ApplicationTitle() is the caption the main window set (empty before it exists).
+void RunGuarded(const QString& appTitle, const std::function<void()>& body);
+const QString& ApplicationTitle();
+
+// The typed text of a secret as UTF-8, for the one copy the procedure owns and wipes. The
+// text's own characters are overwritten in place, in every string that shares them (the
+// input box's line edit and its dialog hand out shared copies), and the intermediate UTF-8
+// bytes are wiped before they are freed.
+std::string TakeSecretText(QString& text);
+
 // "Description|pattern|Description|pattern" (patterns separated by ';') in the form the
 // Qt file dialog takes: "Description (pattern);;...".
 QString QtFileFilter(const std::string& filter);
@@ -96,7 +108,7 @@ public:
     void SmartInfoBtnClick();
     void CloseBnClick();
     void SpecialTipShapeMouseDown(Qt::KeyboardModifiers modifiers);
-    void ListView1ItemChecked();
+    void ListView1ItemChecked(int row);
     void ListView1Click();
 
     // qx::UserSeam

@@ -54,8 +54,11 @@ struct ScsiPassThroughDirect {
     uint8_t Cdb[16];
 };
 
-// The direct request followed by the sense buffer that SenseInfoOffset points to.
-constexpr uint8_t kSenseBufferLength = 32;
+// The direct request followed by the sense buffer that SenseInfoOffset points to. Descriptor
+// sense may carry other descriptors before the ATA Status Return (an information descriptor
+// and the status return alone take 34 bytes): a buffer that cuts it off turns a completed
+// command into an undecodable one. 64 bytes, as the SG_IO back-end asks for.
+constexpr uint8_t kSenseBufferLength = 64;
 struct ScsiPassThroughDirectWithSense {
     ScsiPassThroughDirect sptd;
     uint32_t Filler;

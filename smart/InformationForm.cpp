@@ -44,8 +44,10 @@ TInformationForm::TInformationForm(QWidget* parent)
 }
 
 void TInformationForm::GetSmartInfoBnClick() {
-    std::vector<std::string> lines;
-    if (!qx::GetSMARTInfo(lines)) return;
-    SMARTMemo->clear();
-    for (const std::string& line : lines) SMARTMemo->appendPlainText(QString::fromStdString(line));
+    qx::RunGuarded(qx::ApplicationTitle(), [this] {
+        std::vector<std::string> lines;
+        if (!qx::GetSMARTInfo(lines)) return;
+        SMARTMemo->clear();
+        for (const std::string& line : lines) SMARTMemo->appendPlainText(QString::fromStdString(line));
+    });
 }

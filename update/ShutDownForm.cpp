@@ -48,14 +48,18 @@ TShutDownForm::TShutDownForm(QWidget* parent)
 }
 
 void TShutDownForm::ShutDownClick() {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                    QStringLiteral("Are you sure shut down your PC"),
-                    QMessageBox::Ok | QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setEscapeButton(QMessageBox::Cancel);
-    if (box.exec() != QMessageBox::Ok) return;
-    // The result is not shown: when the power-off does not happen, the prompt stays open.
-    if (qx::Kernel* kernel = qx::platform().kernel) kernel->shutDownComputer();
+    qx::RunGuarded(qx::ApplicationTitle(), [] {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                        QStringLiteral("Are you sure shut down your PC"),
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok) return;
+        // The result is not shown: when the power-off does not happen, the prompt stays open.
+        if (qx::Kernel* kernel = qx::platform().kernel) kernel->shutDownComputer();
+    });
 }
 
-void TShutDownForm::CloseBnClick() { close(); }
+void TShutDownForm::CloseBnClick() {
+    qx::RunGuarded(qx::ApplicationTitle(), [this] { close(); });
+}

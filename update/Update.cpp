@@ -208,6 +208,63 @@ Match findFileImage(const std::string& path, int l, const BuildCodes& drive,
     return m;
 }
 
+// The identity of a drive as text to compare: reading order, cut at the first NUL, blanks
+// removed at both ends.
+struct Identity {
+    std::string serial;
+    std::string model;
+    std::string wwn;
+};
+
+Identity scannedIdentity(int l) {
+    const uint8_t* identify = DriveInfo[l].identify;
+    return {IdentifyTextTrimmed(identify, kSerialOffset, kSerialWidth),
+            IdentifyTextTrimmed(identify, kModelOffset, kModelWidth), WwnToText(identify + kWwnOffset)};
+}
+
+// The identity the drive reports now, from IDENTIFY DEVICE data as the drive sends it (text
+// fields in swapped byte pairs).
+Identity reportedIdentity(const uint8_t* identify) {
+    uint8_t fields[512];
+    std::memcpy(fields, identify, sizeof fields);
+    for (const auto& [offset, width] : {std::pair{kSerialOffset, kSerialWidth}, std::pair{kModelOffset, kModelWidth}}) {
+        for (int i = 0; i + 1 < width; i += 2) std::swap(fields[offset + i], fields[offset + i + 1]);
+    }
+    return {IdentifyTextTrimmed(fields, kSerialOffset, kSerialWidth),
+            IdentifyTextTrimmed(fields, kModelOffset, kModelWidth), WwnToText(fields + kWwnOffset)};
+}
+
+// Device names are reused after a hot-plug: the drive behind row l must still be the one the
+// scan identified, or its serial number, model and world wide name would be written into
+// another drive's firmware. A drive listed with a blank identity (its IDENTIFY failed at
+// the scan) is refused before anything is sent. False, with the reason in the diagnostic
+// log, when the image must not be personalised for the drive.
+bool sameDriveAsScanned(int l) {
+    const Identity scanned = scannedIdentity(l);
+    if (scanned.serial.empty() || scanned.model.empty()) {
+        DbgPrintf("[%d]The drive's %s is empty: the image is not personalised, nothing is sent\r\n", l,
+                  scanned.serial.empty() ? "serial number" : "model number");
+        return false;
+    }
+    uint8_t identify[512] = {};
+    if (VC_IdentifyDevice(static_cast<uint8_t>(l), identify, 1) != 1) {
+        DbgPrintf("[%d]IDENTIFY DEVICE failed before personalising: nothing is sent\r\n", l);
+        return false;
+    }
+    const Identity now = reportedIdentity(identify);
+    const char* differs = now.serial != scanned.serial ? "serial number"
+                          : now.model != scanned.model ? "model number"
+                          : now.wwn != scanned.wwn     ? "world wide name"
+                                                       : nullptr;
+    if (differs != nullptr) {
+        DbgPrintf("[%d]The drive's %s differs from the scan's (serial number '%s', now '%s'): "
+                  "nothing is sent\r\n",
+                  l, differs, scanned.serial.c_str(), now.serial.c_str());
+        return false;
+    }
+    return true;
+}
+
 // Prepares the accepted image for drive l and downloads it. True when every command
 // succeeded.
 bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes& drive,
@@ -220,6 +277,7 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
 
     const std::string revision =
         state.PackageMode != 0 ? packageRevisionText(state) : state.firmwareVer;
+    if (!sameDriveAsScanned(l)) return false;
     const uint8_t* identify = DriveInfo[l].identify;
     const std::string serial = IdentifyText(identify, kSerialOffset, kSerialWidth);
     const std::string model = IdentifyText(identify, kModelOffset, kModelWidth);

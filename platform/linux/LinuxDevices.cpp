@@ -253,13 +253,16 @@ bool LinuxDevices::send(int fd, sg_io_hdr_t& h, const char* permissionNote) {
 }
 
 bool LinuxDevices::runAta(int fd, uint8_t taskFile[8], uint16_t ataFlags, uint8_t* data,
-                          uint32_t length, uint32_t timeoutSeconds) {
+                          uint32_t length, uint32_t timeoutSeconds, uint32_t* transferred) {
     uint8_t cdb[16];
     linuxos::BuildAtaPassThrough16(taskFile, ataFlags, length, cdb);
     uint8_t sense[kSgSenseLength] = {};
     const int direction = (ataFlags & kAtaFlagsDataIn) != 0 ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
     sg_io_hdr_t h = sgHeader(cdb, sizeof(cdb), direction, data, length, timeoutSeconds, sense);
     if (!send(fd, h, "ATA commands need root rights")) return false;
+    // What the data phase moved, as ATA_PASS_THROUGH_EX reports it in DataTransferLength.
+    const uint32_t resid = h.resid > 0 ? static_cast<uint32_t>(h.resid) : 0u;
+    *transferred = resid < length ? length - resid : 0u;
 
     const std::size_t senseLength = std::min<std::size_t>(h.sb_len_wr, sizeof(sense));
     const std::optional<SenseData> decoded =
@@ -317,10 +320,15 @@ bool LinuxDevices::ataPassThrough(int fd, void* in, uint32_t inLen, void* out, u
     }
     uint8_t taskFile[8];
     std::memcpy(taskFile, hdr.CurrentTaskFile, 8);
-    if (!runAta(fd, taskFile, hdr.AtaFlags, data, length, hdr.TimeOutValue)) return false;
+    uint32_t moved = 0;
+    if (!runAta(fd, taskFile, hdr.AtaFlags, data, length, hdr.TimeOutValue, &moved)) return false;
     if (out != in) std::memmove(out, in, kHeader);
     std::memcpy(static_cast<uint8_t*>(out) + offsetof(AtaPassThroughEx, CurrentTaskFile), taskFile, 8);
-    *bytesReturned = kHeader + (dataIn ? length : 0);
+    // A data-in command that moved less says so, as the system does on an underrun.
+    const uint32_t returnedLength = dataIn ? moved : length;
+    std::memcpy(static_cast<uint8_t*>(out) + offsetof(AtaPassThroughEx, DataTransferLength),
+                &returnedLength, sizeof(returnedLength));
+    *bytesReturned = kHeader + (dataIn ? returnedLength : 0);
     return true;
 }
 
@@ -376,14 +384,15 @@ bool LinuxDevices::smartReceive(int fd, void* in, uint32_t inLen, void* out, uin
     uint8_t taskFile[8];
     std::memcpy(taskFile, &request.irDriveRegs, 8);
     uint8_t data[512] = {};
+    uint32_t moved = 0;
     if (!runAta(fd, taskFile, kAtaFlagsDrdyRequired | kAtaFlagsDataIn, data, sizeof(data),
-                kSmartTimeoutSeconds)) {
+                kSmartTimeoutSeconds, &moved)) {
         return false;
     }
     auto* answer = static_cast<uint8_t*>(out);
     std::memset(answer, 0, kSmartAnswerLength);
     SendCmdOutParams head{};
-    head.cBufferSize = sizeof(data);
+    head.cBufferSize = moved;
     if ((taskFile[6] & kAtaStatusErr) != 0) {
         head.DriverStatus.bDriverError = 1;  // SMART_IDE_ERROR
         head.DriverStatus.bIDEError = taskFile[0];
@@ -392,7 +401,10 @@ bool LinuxDevices::smartReceive(int fd, void* in, uint32_t inLen, void* out, uin
     if (head.DriverStatus.bDriverError == 0) {
         std::memcpy(answer + offsetof(SendCmdOutParams, bBuffer), data, sizeof(data));
     }
-    *bytesReturned = kSmartAnswerLength;
+    // Fewer data bytes than the sector: the answer is shorter by as much.
+    *bytesReturned = head.DriverStatus.bDriverError == 0
+                         ? static_cast<uint32_t>(offsetof(SendCmdOutParams, bBuffer)) + moved
+                         : kSmartAnswerLength;
     return true;
 }
 

@@ -62,9 +62,10 @@ private:
     bool deviceNumber(int fd, void* out, uint32_t outLen, uint32_t* bytesReturned);
     // Issues SG_IO; false (with lastError set) when the ioctl or the host/driver failed.
     bool send(int fd, sg_io_hdr_t& h, const char* permissionNote);
-    // Runs one ATA command; `taskFile` goes in and receives the returned registers.
+    // Runs one ATA command; `taskFile` goes in and receives the returned registers,
+    // `transferred` the data bytes moved (the length less the residue SG_IO reports).
     bool runAta(int fd, uint8_t taskFile[8], uint16_t ataFlags, uint8_t* data, uint32_t length,
-                uint32_t timeoutSeconds);
+                uint32_t timeoutSeconds, uint32_t* transferred);
     bool fail(uint32_t error) {
         lastError_ = error;
         return false;

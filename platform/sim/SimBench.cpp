@@ -30,6 +30,7 @@ constexpr uint32_t kErrAccessDenied = 5;
 constexpr uint32_t kErrInvalidHandle = 6;
 constexpr uint32_t kErrSharingViolation = 32;
 constexpr uint32_t kErrInvalidParameter = 87;
+constexpr uint32_t kErrSemTimeout = 121;
 constexpr uint32_t kErrInsufficientBuffer = 122;
 constexpr uint32_t kErrIoDevice = 1117;
 
@@ -74,6 +75,13 @@ struct FaultEffect {
     const SimFault* shortData = nullptr;
     uint32_t hangMs = 0;
 };
+
+// The commands whose data block carries a password (SECURITY SET PASSWORD, UNLOCK, ERASE
+// UNIT, DISABLE PASSWORD): no digest of their data is recorded, as one of a short block
+// would give the password away to a dictionary.
+bool carriesPassword(uint8_t command) {
+    return command == 0xF1 || command == 0xF2 || command == 0xF4 || command == 0xF6;
+}
 
 std::vector<uint8_t> makeSense(uint8_t key, uint8_t asc, uint8_t ascq,
                                const std::array<uint8_t, 8>* tf) {
@@ -140,6 +148,20 @@ struct SimBench::Impl {
     void advance(uint32_t ms) {
         if (ms != 0) activeClock().sleep(ms);
     }
+    // The last error of a control call that a fault makes fail. A time-out first takes the
+    // request's time-out and one second more (the system's reset after it) on the clock.
+    uint32_t failedCallError(const SimFault& f, uint32_t timeoutSeconds) {
+        if (f.kind == FaultKind::TimeOut) {
+            advance(static_cast<uint32_t>(std::min<uint64_t>(uint64_t{timeoutSeconds} * 1000u + 1000u,
+                                                             UINT32_MAX)));
+            return kErrSemTimeout;
+        }
+        return f.lastError != 0 ? f.lastError : kErrIoDevice;
+    }
+    static bool failsTheCall(const SimFault& f) {
+        return f.kind == FaultKind::ControlFails || f.kind == FaultKind::OpenFails ||
+               f.kind == FaultKind::TimeOut;
+    }
 
     // Keeps one drive per disk; setups are read live, so rebinding follows reallocation.
     void sync() {
@@ -197,7 +219,7 @@ struct SimBench::Impl {
         uint32_t moved = 0;
     };
     AtaRun runAta(size_t disk, std::vector<std::string> keys, std::array<uint8_t, 8>& tf,
-                  DataDir dir, uint8_t* data, uint32_t length, bool scsi) {
+                  DataDir dir, uint8_t* data, uint32_t length, bool scsi, uint32_t timeoutSeconds) {
         AtaRun r;
         FaultEffect e;
         if (!setup.disks[disk].faults.empty()) {
@@ -210,9 +232,9 @@ struct SimBench::Impl {
         advance(e.hangMs);
         if (e.failing != nullptr) {
             const SimFault& f = *e.failing;
-            if (f.kind == FaultKind::ControlFails || f.kind == FaultKind::OpenFails) {
+            if (failsTheCall(f)) {
                 r.controlOk = false;
-                r.error = f.lastError != 0 ? f.lastError : kErrIoDevice;
+                r.error = failedCallError(f, timeoutSeconds);
                 return r;
             }
             if (f.kind == FaultKind::CheckCondition && scsi) {
@@ -569,17 +591,22 @@ bool SimBench::Impl::ata(const Handle& h, SimCall& c, void* in, uint32_t inLen, 
     const SimDiskSpec& ds = setup.disks[disk];
     if (ds.bus != SimBus::Ide && ds.bus != SimBus::Scsi) return failCall(c, kErrInvalidFunction);
     if (!ds.hasDrive) return failCall(c, kErrIoDevice);
-    if (dir == DataDir::Out && data != nullptr && wantsDigest()) {
+    if (dir == DataDir::Out && data != nullptr && wantsDigest() &&
+        !carriesPassword(c.taskFileIn[kRegCommand])) {
         c.dataSha256 = Sha256::hex(data, length);
     }
     std::array<uint8_t, 8> tf = c.taskFileIn;
-    const AtaRun r = runAta(disk, {}, tf, dir, data, length, false);
+    const AtaRun r = runAta(disk, {"call"}, tf, dir, data, length, false, hdr.TimeOutValue);
     if (!r.controlOk) return failCall(c, r.error);
     if (out != in) std::memmove(out, in, kHeader);
     std::memcpy(static_cast<uint8_t*>(out) + offsetof(AtaPassThroughEx, CurrentTaskFile), tf.data(), 8);
+    // As the system does on an underrun, DataTransferLength comes back as the bytes moved.
+    const uint32_t returnedLength = dir == DataDir::In ? std::min(r.moved, length) : length;
+    std::memcpy(static_cast<uint8_t*>(out) + offsetof(AtaPassThroughEx, DataTransferLength),
+                &returnedLength, sizeof(returnedLength));
     c.taskFileOut = tf;
     c.transferred = r.moved;
-    *bytesReturned = kHeader + (dir == DataDir::In ? length : 0);
+    *bytesReturned = kHeader + (dir == DataDir::In ? returnedLength : 0);
     return true;
 }
 
@@ -618,7 +645,8 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
     const size_t disk = static_cast<size_t>(h.disk);
     const SimDiskSpec& ds = setup.disks[disk];
     auto* buffer = static_cast<uint8_t*>(hdr.DataBuffer);
-    if (length > 0 && hdr.DataIn != kScsiDataIn && wantsDigest()) {
+    const uint8_t satCommand = hdr.Cdb[0] == 0xA1 ? hdr.Cdb[9] : hdr.Cdb[0] == 0x85 ? hdr.Cdb[14] : 0;
+    if (length > 0 && hdr.DataIn != kScsiDataIn && wantsDigest() && !carriesPassword(satCommand)) {
         c.dataSha256 = Sha256::hex(buffer, length);
     }
 
@@ -657,10 +685,10 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
         }
         if (!ds.passesAta) {
             if (!ds.faults.empty()) {
-                const FaultEffect e = collect(disk, {opKey});
+                const FaultEffect e = collect(disk, {opKey, "call"});
                 advance(e.hangMs);
-                if (e.failing && e.failing->kind == FaultKind::ControlFails) {
-                    return failCall(c, e.failing->lastError ? e.failing->lastError : kErrIoDevice);
+                if (e.failing && failsTheCall(*e.failing)) {
+                    return failCall(c, failedCallError(*e.failing, hdr.TimeOutValue));
                 }
             }
             check(0x05, 0x20, 0x00, nullptr);
@@ -671,7 +699,8 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
         } else {
             c.hasTaskFile = true;
             c.taskFileIn = tf;
-            const AtaRun r = runAta(disk, {opKey}, tf, dir, buffer, dir == DataDir::None ? 0 : length, true);
+            const AtaRun r = runAta(disk, {opKey, "call"}, tf, dir, buffer,
+                                    dir == DataDir::None ? 0 : length, true, hdr.TimeOutValue);
             if (!r.controlOk) return failCall(c, r.error);
             c.taskFileOut = tf;
             moved = r.moved;
@@ -685,13 +714,11 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
         }
     } else {
         FaultEffect e;
-        if (!ds.faults.empty()) e = collect(disk, {opKey});
+        if (!ds.faults.empty()) e = collect(disk, {opKey, "call"});
         advance(e.hangMs);
         if (e.failing != nullptr) {
             const SimFault& f = *e.failing;
-            if (f.kind == FaultKind::ControlFails || f.kind == FaultKind::OpenFails) {
-                return failCall(c, f.lastError != 0 ? f.lastError : kErrIoDevice);
-            }
+            if (failsTheCall(f)) return failCall(c, failedCallError(f, hdr.TimeOutValue));
             if (f.kind == FaultKind::CheckCondition) {
                 check(f.senseKey, f.asc, f.ascq, nullptr);
             } else {
@@ -771,7 +798,9 @@ bool SimBench::Impl::smartRcv(const Handle& h, SimCall& c, void* in, uint32_t in
     if (ds.bus != SimBus::Ide && ds.bus != SimBus::Scsi) return failCall(c, kErrInvalidFunction);
     if (!ds.hasDrive) return failCall(c, kErrIoDevice);
     auto* answer = static_cast<uint8_t*>(out);
-    const AtaRun r = runAta(disk, {"smart:" + hexByte(cmd)}, tf, DataDir::In, answer + 16, 512, false);
+    // The request has no time-out of its own; the disk driver's is 10 seconds.
+    const AtaRun r = runAta(disk, {"smart:" + hexByte(cmd), "call"}, tf, DataDir::In, answer + 16,
+                            512, false, 10);
     if (!r.controlOk) return failCall(c, r.error);
     const bool error = (tf[kRegCommand] & kAtaStatusErr) != 0;
     SendCmdOutParams head{};
@@ -797,11 +826,9 @@ bool SimBench::Impl::deviceNumber(const Handle& h, SimCall& c, void* out, uint32
     if (h.disk >= 0) {
         const size_t disk = static_cast<size_t>(h.disk);
         if (!setup.disks[disk].faults.empty()) {
-            const FaultEffect e = collect(disk, {"devnum"});
+            const FaultEffect e = collect(disk, {"devnum", "call"});
             advance(e.hangMs);
-            if (e.failing != nullptr) {
-                return failCall(c, e.failing->lastError != 0 ? e.failing->lastError : kErrIoDevice);
-            }
+            if (e.failing != nullptr) return failCall(c, failedCallError(*e.failing, 10));
         }
         n.DeviceNumber = static_cast<uint32_t>(disk);
     } else {

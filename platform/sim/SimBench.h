@@ -31,6 +31,7 @@ namespace qx::sim {
 //   "vendor-write"    the vendor command sector write (0x88/0x8F at LBA 0x1234FF)
 //   "vendor-read"     the vendor answer sector read (0x86/0x8A at LBA 0x1234FF)
 //   "vendor:XX"       a vendor data phase with sub-opcode XX (LBA 0x1234XX)
+//   "call"            every control call on the disk, in order (the N-th call of a run)
 enum class FaultKind {
     OpenFails,        // the device path does not open (lastError `lastError`, default 2)
     ControlFails,     // the control call itself fails (lastError `lastError`, default 1117)
@@ -38,6 +39,9 @@ enum class FaultKind {
     Hang,             // the command takes `ms` more milliseconds on the clock, then completes
     CheckCondition,   // SCSI: CHECK CONDITION with sense key/ASC/ASCQ (ATA paths: ATA error)
     ShortData,        // data-in delivers only `bytes` bytes (rest of the host area untouched)
+    TimeOut,          // the system gives up: the call takes the request's time-out and one
+                      // second more on the clock, then fails with ERROR_SEM_TIMEOUT (121);
+                      // the drive never carries the command out
 };
 
 struct SimFault {

@@ -87,7 +87,9 @@ bool parseBool(const std::string& s, bool& out) {
 
 bool validFaultKey(const std::string& k) {
     uint64_t v = 0;
-    if (k == "open" || k == "devnum" || k == "vendor-write" || k == "vendor-read") return true;
+    if (k == "open" || k == "devnum" || k == "vendor-write" || k == "vendor-read" || k == "call") {
+        return true;
+    }
     for (const char* prefix : {"scsi:", "smart:", "vendor:"}) {
         const size_t n = std::strlen(prefix);
         if (k.compare(0, n, prefix) == 0) return k.size() == n + 2 && parseHex(k.substr(n), 0xFF, v);
@@ -455,6 +457,9 @@ private:
                 f.asc = static_cast<uint8_t>(a);
                 f.ascq = static_cast<uint8_t>(q);
             }
+        } else if (kind == "timeout") {
+            f.kind = FaultKind::TimeOut;
+            if (hasArg) return fail(n, "timeout takes no argument");
         } else if (kind == "short-data") {
             f.kind = FaultKind::ShortData;
             if (!hasArg || !parseNumber(arg, 65536, x)) return fail(n, "short-data needs a byte count (at most 65536)");

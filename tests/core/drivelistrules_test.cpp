@@ -23,7 +23,7 @@ public:
         ++reports;
         ++depth_;
         maxDepth = std::max(maxDepth, depth_);
-        ListView1ItemChecked(state_, *this);
+        ListView1ItemChecked(state_, *this, row);
         --depth_;
     }
 
@@ -103,6 +103,38 @@ TEST(SingleCheckRule, RememberedRowBeyondARebuiltListIsNotTouched) {
     EXPECT_EQ(states(list), (std::vector<bool>{false, true}));
     EXPECT_EQ(state.CheckedIndex, 1);
     EXPECT_EQ(list.reports, 1);
+}
+
+// Row 1 checked, "Scan for Drives" (the list is rebuilt, the remembered row is kept), then a
+// click on row 1's box: the box must end checked, not be unchecked by the rule as the
+// "other" checked row.
+TEST(SingleCheckRule, CheckingTheRememberedRowAfterARescanKeepsItChecked) {
+    MainState state;
+    FakeList before(state, 2);
+    before.mouseToggle(0);
+    ASSERT_EQ(state.CheckedIndex, 0);
+
+    FakeList rebuilt(state, 2);  // the scan's new rows, unchecked
+    rebuilt.mouseToggle(0);
+    EXPECT_EQ(states(rebuilt), (std::vector<bool>{true, false}));
+    EXPECT_EQ(state.CheckedCount, 1);
+    EXPECT_EQ(state.CheckedIndex, 0);
+    EXPECT_EQ(rebuilt.reports, 1);
+
+    // And checking the other row afterwards still unchecks this one.
+    rebuilt.mouseToggle(1);
+    EXPECT_EQ(states(rebuilt), (std::vector<bool>{false, true}));
+    EXPECT_EQ(state.CheckedIndex, 1);
+}
+
+TEST(SingleCheckRule, RecheckingAKeyboardUncheckedRowKeepsItChecked) {
+    MainState state;
+    FakeList list(state, 2);
+    list.mouseToggle(1);
+    list.keyToggle(1);  // unchecked, no click: CheckedCount stays 1, CheckedIndex 1
+    list.keyToggle(1);
+    EXPECT_EQ(states(list), (std::vector<bool>{false, true}));
+    EXPECT_EQ(state.CheckedIndex, 1);
 }
 
 TEST(SingleCheckRule, TwoOrMoreCountedRowsAreLeftAlone) {

@@ -420,17 +420,17 @@ TEST_F(Scan, FailedSmartIdentifyShowsNoOtherDrivesData) {
     EXPECT_TRUE(std::all_of(id, id + 512, [](uint8_t x) { return x == 0; }));
 }
 
-TEST_F(Scan, AllZeroIdentifyThroughABridge) {
+// An IDENTIFY through the bridge that delivers nothing is a failed IDENTIFY: the drive is
+// passed over rather than listed with whatever the buffer held.
+TEST_F(Scan, EmptyIdentifyThroughABridgePassesTheDriveOver) {
     sim::SimDiskSpec d = test::usbBridgeDisk(1, "k403");
     d.faults = {fault("ata:ec", 0, FaultKind::ShortData)};  // nothing arrives
-    test::SimFixture f(benchOf({d}));
+    test::SimFixture f(benchOf({d, test::makerSataDisk(2)}));
     GetQuorvexDevice(state, user);
     ASSERT_EQ(user.rows.size(), 1u);
-    EXPECT_EQ(user.rows[0].row.model, "");
-    EXPECT_EQ(user.rows[0].row.serial, "");
-    EXPECT_EQ(user.rows[0].row.firmware, "");
-    EXPECT_EQ(user.rows[0].row.capacity, "0");
-    EXPECT_EQ(state.DeviceList[0], "<< USB / SATA >>   ");
+    EXPECT_EQ(user.rows[0].row.caption, "1");
+    EXPECT_EQ(user.rows[0].row.serial, f.bench.setup().disks[1].drive.serial);
+    EXPECT_EQ(logCount(f, "ReadSCSICommandWithTimeOutValue(): 0 of 512 bytes transferred\r\n"), 1);
 }
 
 sim::SimDiskSpec allOnes(sim::SimDiskSpec d) {

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/sim/Sha256.h"
+#include "platform/DeviceIoctl.h"
+#include "support/DeviceTap.h"
 #include "support/ProcedureBench.h"
 #include "update/SecureErase.h"
 
@@ -30,12 +32,16 @@ constexpr const char* kQuestion =
     "Click \"OK\" to proceed.";
 
 // The UNIT data block for a password, as the drive must receive it.
-std::string unitBlockDigest(const std::string& password) {
-    std::array<uint8_t, 512> block{};
+std::vector<uint8_t> unitBlock(const std::string& password) {
+    std::vector<uint8_t> block(512, 0);
     block[0] = 0x01;
     std::memset(block.data() + 2, ' ', 32);
     std::memcpy(block.data() + 2, password.data(), std::min<size_t>(password.size(), 32));
-    return sim::Sha256::hex(block.data(), block.size());
+    return block;
+}
+
+bool contains(const uint8_t* memory, size_t length, const std::string& text) {
+    return std::search(memory, memory + length, text.begin(), text.end()) != memory + length;
 }
 
 size_t eraseCommands(const ProcedureBench& b) {
@@ -112,6 +118,7 @@ TEST(SecureErase, EmptyOrCancelledPasswordSendsNothing) {
 
 TEST(SecureErase, ErasesWithTheMasterPassword) {
     ProcedureBench b({makerSataDisk(1), makerSataDisk(2)});
+    test::DeviceTap tap;
     b.user.check(1);
     b.user.textAnswers = {"QXMASTER"};
     SecureEraseBtnClick(b.state, b.user);
@@ -134,21 +141,21 @@ TEST(SecureErase, ErasesWithTheMasterPassword) {
     EXPECT_EQ(unit[0].direction, "out");
     EXPECT_EQ(unit[0].length, 512u);
     EXPECT_EQ(unit[0].taskFileIn[1], 0x01);
-    EXPECT_EQ(unit[0].dataSha256, unitBlockDigest("QXMASTER"));  // blank-filled, not zero-filled
+    EXPECT_EQ(tap.written(kUnit), std::vector<std::vector<uint8_t>>{unitBlock("QXMASTER")});  // blank-filled
+    EXPECT_EQ(unit[0].dataSha256, "");  // not even a digest of the block is kept
     EXPECT_TRUE(b.user.scanAndExitEnabled);
     EXPECT_TRUE(b.user.actionsEnabled);
 }
 
 TEST(SecureErase, BridgeDriveGetsTheExactBlocks) {
     ProcedureBench b({usbBridgeDisk(1, "k403")});
+    test::DeviceTap tap;
     ASSERT_TRUE(SecureEraseDrive(0, "QXMASTER"));
     std::vector<std::array<uint8_t, 12>> cdbs;
-    std::string unitData;
     for (const auto& c : b.bench().calls()) {
         if (c.kind != "scsi" || c.cdb[0] != 0xA1) continue;
         std::array<uint8_t, 12> cdb{};
         std::copy_n(c.cdb.begin(), 12, cdb.begin());
-        if (cdb[9] == kUnit) unitData = c.dataSha256;
         cdbs.push_back(cdb);
     }
     const std::vector<std::array<uint8_t, 12>> expected = {
@@ -156,7 +163,7 @@ TEST(SecureErase, BridgeDriveGetsTheExactBlocks) {
         {0xA1, 0x0A, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0xE0, 0xF4, 0x00, 0x00},
     };
     EXPECT_EQ(cdbs, expected);
-    EXPECT_EQ(unitData, unitBlockDigest("QXMASTER"));
+    EXPECT_EQ(tap.written(kUnit), std::vector<std::vector<uint8_t>>{unitBlock("QXMASTER")});
     EXPECT_TRUE(b.drive(0).erased);
 }
 
@@ -165,11 +172,12 @@ TEST(SecureErase, OnlyTheFirst32CharactersAreSent) {
     const std::string master = "0123456789abcdefghijklmnopqrstuv";  // 32
     disk.drive.masterPassword = master;
     ProcedureBench b({disk});
+    test::DeviceTap tap;
     b.user.check(0);
     b.user.textAnswers = {master + "EXTRA-TAIL"};
     SecureEraseBtnClick(b.state, b.user);
     EXPECT_EQ(b.user.rows[0].status, "Pass");
-    EXPECT_EQ(b.commands(kUnit).at(0).dataSha256, unitBlockDigest(master));
+    EXPECT_EQ(tap.written(kUnit).at(0), unitBlock(master));
 }
 
 TEST(SecureErase, FailedPrepareSendsNoUnit) {
@@ -240,7 +248,46 @@ TEST(SecureErase, PasswordLeavesNoTrace) {
     const std::string traced((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_FALSE(traced.empty());
     EXPECT_EQ(traced.find(secret), std::string::npos);
+    const std::vector<uint8_t> block = unitBlock(secret);
+    EXPECT_EQ(traced.find(sim::Sha256::hex(block.data(), block.size())), std::string::npos);
     b.bench().setTracePath("");
+}
+
+// The ATA path copies the erase block, password included, into its request buffer. That
+// buffer is the transport's own for the life of the process (one address for every
+// command), so it can be looked at once the erase is over: the password is there while the
+// command is sent, and nowhere in it afterwards.
+TEST(SecureErase, RequestBufferHoldsNoPasswordAfterTheErase) {
+    const std::string secret = "Sw0rdf1sh-QX";
+    auto disk = makerSataDisk(1);
+    disk.drive.masterPassword = secret;
+    ProcedureBench b({disk, test::withFault(makerSataDisk(2), "ata:f4", 0, sim::FaultKind::AtaError)});
+    test::DeviceTap tap;
+    b.user.check(0);
+    b.user.check(1);
+    b.user.textAnswers = {secret};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.rows[0].status, "Pass");
+    EXPECT_EQ(b.user.rows[1].status, "Fail");
+
+    const uint8_t* request = nullptr;
+    uint32_t largest = 0;
+    int unitCommands = 0;
+    for (const auto& c : tap.calls) {
+        if (c.code != kIoctlAtaPassThrough) continue;
+        if (request == nullptr) request = c.request;
+        ASSERT_EQ(c.request, request) << "the ATA request buffer moved";
+        largest = std::max(largest, c.requestLength);
+        if (c.command == kUnit) {
+            ++unitCommands;
+            EXPECT_TRUE(contains(c.written.data(), c.written.size(), secret));
+        }
+    }
+    ASSERT_EQ(unitCommands, 2);
+    ASSERT_NE(request, nullptr);
+    ASSERT_GE(largest, sizeof(AtaPassThroughEx) + 512u);
+    EXPECT_FALSE(contains(request, largest, secret));
+    EXPECT_TRUE(std::all_of(request, request + largest, [](uint8_t v) { return v == 0; }));
 }
 
 TEST(PasswordToAnsi, AsciiIsUnchanged) {

@@ -584,6 +584,7 @@ TEST(SimBenchFaults, ShortDataLeavesTheRestOfTheBufferUntouched) {
     // The raw helper zeroes its request buffer, so look at the bytes past 100.
     const auto r = rawAta(f.path(0), regs(0xEC, 0, 1), DataDir::In, id.data(), 512);
     EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.transferred, 100u) << "DataTransferLength tells the host, as the system does";
     EXPECT_EQ(id[0], 0x40) << "the first bytes arrived";
     EXPECT_EQ(id[21], 'Q');
     EXPECT_TRUE(std::all_of(id.begin() + 100, id.end(), [](uint8_t b) { return b == 0; }));
@@ -623,6 +624,46 @@ TEST(SimBenchFaults, DeviceNumberFault) {
     deviceNumberOf(f.path(0), ok);
     EXPECT_FALSE(ok);
     EXPECT_EQ(platform().devices->lastError(), 1117u);
+}
+
+TEST(SimBenchFaults, CallKeyCountsEveryControlCallOfTheDisk) {
+    auto disk = test::makerSataDisk(1);
+    disk.faults = {fault("call", 3, FaultKind::ControlFails)};
+    test::SimFixture f(benchOf({disk, test::makerSataDisk(2)}));
+    uint8_t id[512];
+    EXPECT_TRUE(rawAta(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512).ok);
+    EXPECT_TRUE(rawAta(f.path(1), regs(0xEC, 0, 1), DataDir::In, id, 512).ok);  // another disk
+    bool ok = false;
+    deviceNumberOf(f.path(0), ok);
+    EXPECT_TRUE(ok);
+    const auto third = rawAta(f.path(0), regs(0xEF, 0xDC, 0x51), DataDir::None, nullptr, 0);
+    EXPECT_FALSE(third.ok);
+    EXPECT_EQ(third.lastError, 1117u);
+    EXPECT_FALSE(f.drive(0).vendorMode) << "the drive never saw it";
+    EXPECT_TRUE(rawAta(f.path(0), regs(0xEF, 0xDC, 0x51), DataDir::None, nullptr, 0).ok);
+}
+
+TEST(SimBenchFaults, TimeOutTakesTheRequestsTimeOutThenFails) {
+    auto disk = test::makerSataDisk(1);
+    disk.commandMs = 2;
+    disk.faults = {fault("ata:ef", 1, FaultKind::TimeOut)};
+    auto bridge = test::usbBridgeDisk(2, "k403");
+    bridge.commandMs = 0;
+    bridge.faults = {fault("scsi:12", 1, FaultKind::TimeOut)};
+    test::SimFixture f(benchOf({disk, bridge}));
+    uint64_t t = f.clock().now();
+    const auto r = rawAta(f.path(0), regs(0xEF, 0xDC, 0x51), DataDir::None, nullptr, 0, 10);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.lastError, 121u);
+    EXPECT_EQ(f.clock().now() - t, 11002u);
+    EXPECT_FALSE(f.drive(0).vendorMode);
+    t = f.clock().now();
+    const uint8_t cdb[12] = {0x12, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0};
+    uint8_t answer[40];
+    const auto s = rawScsi(f.path(1), cdb, 12, true, answer, 40, 300);
+    EXPECT_FALSE(s.ok);
+    EXPECT_EQ(s.lastError, 121u);
+    EXPECT_EQ(f.clock().now() - t, 301000u);
 }
 
 TEST(SimBenchFaults, FaultsAddedThroughTheSpecTakeEffect) {

@@ -130,6 +130,21 @@ TEST(BenchFile, EveryKeyLandsInTheSpec) {
     EXPECT_EQ(s.disks[1].drive.rotationRate, 7200);
 }
 
+TEST(BenchFile, CallKeyAndTimeOutKind) {
+    SimBenchSpec s;
+    std::string error;
+    ASSERT_TRUE(parseBenchText("[disk]\npath = a\nfault = call at 4 timeout\nfault = call every control-fails\n", s,
+                               error))
+        << error;
+    ASSERT_EQ(s.disks.at(0).faults.size(), 2u);
+    EXPECT_EQ(s.disks[0].faults[0].key, "call");
+    EXPECT_EQ(s.disks[0].faults[0].occurrence, 4);
+    EXPECT_EQ(s.disks[0].faults[0].kind, FaultKind::TimeOut);
+    EXPECT_EQ(s.disks[0].faults[1].occurrence, 0);
+    EXPECT_FALSE(parseBenchText("[disk]\npath = a\nfault = call at 1 timeout 5\n", s, error));
+    EXPECT_NE(error.find("timeout takes no argument"), std::string::npos) << error;
+}
+
 TEST(BenchFile, WindowsLineEndsAndNoDriveAtAll) {
     SimBenchSpec s;
     std::string error;

@@ -448,7 +448,7 @@ TEST_F(TransportTest, ScsiReadRequest) {
     EXPECT_EQ(s.TargetId, 1);
     EXPECT_EQ(s.Lun, 0);
     EXPECT_EQ(s.CdbLength, 12);
-    EXPECT_EQ(s.SenseInfoLength, 32);
+    EXPECT_EQ(s.SenseInfoLength, 64);
     EXPECT_EQ(s.DataIn, 1);
     EXPECT_EQ(s.DataTransferLength, 36u);
     EXPECT_EQ(s.TimeOutValue, 300u);
@@ -473,7 +473,7 @@ TEST_F(TransportTest, ScsiWriteRequest) {
     EXPECT_EQ(s.DataTransferLength, 4096u);
     EXPECT_EQ(s.TimeOutValue, 10u);
     EXPECT_EQ(s.TargetId, 1);
-    EXPECT_EQ(s.SenseInfoLength, 32);
+    EXPECT_EQ(s.SenseInfoLength, 64);
     EXPECT_EQ(s.DataBuffer, static_cast<const void*>(data.data()));
     EXPECT_EQ(std::memcmp(s.Cdb, block.data(), 12), 0);
     EXPECT_EQ(c.dataOut, data);
@@ -554,6 +554,76 @@ TEST_F(TransportTest, ScsiCheckConditionWithoutReadableSenseFails) {
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 6, nullptr, 0, 10), 0);
     EXPECT_TRUE(p.kernel.logged("SCSI CHECK CONDITION: sense data unreadable (0 bytes)\r\n"));
     EXPECT_TRUE(p.kernel.logged("SCSI CHECK CONDITION: sense data unreadable (8 bytes)\r\n"));
+}
+
+// A completed command whose descriptor sense carries an information descriptor before the
+// ATA Status Return: 34 bytes, more than a 32-byte sense room holds.
+TEST_F(TransportTest, ScsiRecoveredErrorWithInformationDescriptorSucceeds) {
+    const std::vector<uint8_t> sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 26,
+                                        0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78,
+                                        0x09, 0x0C, 0, 0x00, 0, 0x01, 0, 0, 0, 0, 0, 0, 0xA0, 0x50};
+    p.devices.script(checkCondition(sense));
+    const uint8_t cdb[12] = {0xA1, 0x06, 0x20, 0xDC, 0x51, 0, 0, 0, 0xE0, 0xEF};
+    EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, nullptr, 0, 10), 1);
+    EXPECT_TRUE(p.kernel.output.empty());
+    EXPECT_GE(p.devices.calls.at(0).scsi().SenseInfoLength, 64);
+    // With ERR in the returned status the same reply is a failure.
+    std::vector<uint8_t> failed = sense;
+    failed.back() = 0x51;
+    p.devices.script(checkCondition(failed));
+    EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, nullptr, 0, 10), 0);
+}
+
+// The system lowers DataTransferLength when the device moved less than asked; the bytes
+// beyond would be stale, so the command fails on every path.
+TEST_F(TransportTest, ShortDataInFailsOnEveryPath) {
+    FakeAnswer half;
+    half.data.assign(512, 0x11);
+    half.transferred = 256;
+    p.devices.script(half);
+    IDEREGS tf = taskFile(0xEC);
+    std::vector<uint8_t> buf(512, 0xCC);
+    EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf.data(), 512, 10), -1);
+    EXPECT_TRUE(p.kernel.logged("ReadATACommandWithTimeOutValue(): 256 of 512 bytes transferred\r\n"));
+    EXPECT_EQ(buf, std::vector<uint8_t>(512, 0xCC));
+
+    FakeAnswer inquiry;
+    inquiry.data.assign(36, 0x20);
+    inquiry.transferred = 36;
+    p.devices.script(inquiry);
+    const uint8_t cdb[12] = {0x12, 0, 0, 0, 40, 0};
+    uint8_t answer[40] = {};
+    EXPECT_EQ(ReadSCSICommandWithTimeOutValue(kUsbPath, cdb, 6, answer, 40, 300), 0);
+    EXPECT_TRUE(p.kernel.logged("ReadSCSICommandWithTimeOutValue(): 36 of 40 bytes transferred\r\n"));
+
+    FakeAnswer smart;
+    smart.data.assign(512, 0x33);
+    smart.transferred = 500;
+    p.devices.script(smart);
+    IDEREGS identify = taskFile(0xEC);
+    std::vector<uint8_t> sector(512, 0xEE);
+    EXPECT_EQ(SmartReceiveData(kPath, 0, identify, sector.data()), -1);
+    EXPECT_TRUE(p.kernel.logged("SmartReceiveData(): 516 of 528 bytes returned\r\n"));
+
+    // ExecDeviceCommand reports the ATA-path failure as such, and ERR still comes first.
+    FakeAnswer errShort;
+    errShort.status = 0x51;
+    errShort.transferred = 0;
+    p.devices.script(errShort);
+    EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf.data(), 512, 10), 0);
+
+    // Everything moved, or a data-out command: no failure.
+    FakeAnswer full;
+    full.data.assign(512, 0x44);
+    full.transferred = 512;
+    p.devices.script(full);
+    EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf.data(), 512, 10), 1);
+    EXPECT_EQ(buf, full.data);
+    FakeAnswer written;
+    written.transferred = 0;
+    p.devices.script(written);
+    IDEREGS download = taskFile(0x92);
+    EXPECT_EQ(WriteATACommandWithTimeOutValue(kPath, &download, buf.data(), 512, 10), 1);
 }
 
 TEST_F(TransportTest, ScsiOtherStatusFails) {

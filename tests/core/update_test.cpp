@@ -7,11 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "QXLib/MicroCode.h"
 #include "platform/sim/Sha256.h"
+#include "devices/DriveTable.h"
 #include "update/Package.h"
 #include "update/Update.h"
 #include "support/ProcedureBench.h"
@@ -577,6 +579,94 @@ TEST_F(UpdateTest, FileModeOddLengthSendsFFPaddingAndStillInstalls) {
     std::vector<uint8_t> block(b.drive(0).downloaded.begin() + 293 * 512, b.drive(0).downloaded.end());
     block.resize(512, 0xFF);  // past the end of the file the area holds 0xFF
     EXPECT_EQ(last.dataSha256, sim::Sha256::hex(block.data(), block.size()));
+}
+
+// ---------------------------------------------------------------------------------------
+// The identity written into the image.
+
+// A drive listed after its IDENTIFY failed at the scan carries blanks: they would be
+// written into its firmware. Nothing is sent to it; the other drive is still updated.
+TEST_F(UpdateTest, BlankIdentityIsRefusedBeforePersonalising) {
+    for (const int field : {kSerialOffset, kModelOffset}) {
+        SCOPED_TRACE(field);
+        ProcedureBench b({makerSataDisk(1), makerSataDisk(2)});
+        usePackage(b, {slot(kImageA)});
+        b.user.check(0);
+        b.user.check(1);
+        std::memset(DriveInfo[0].identify + field, 0, field == kSerialOffset ? kSerialWidth : kModelWidth);
+        DownloadCodeBtnClick(b.state, b.user);
+        EXPECT_EQ(status(b, 0), "Fail");
+        EXPECT_EQ(status(b, 1), "Pass");
+        Lines expected = {diskLine("starting update.", 1), diskLine(kProgress, 1), "Disk 1 update fail", ""};
+        for (const auto& line : passedLines(2)) expected.push_back(line);
+        expected.push_back("");
+        EXPECT_EQ(b.user.log, expected);
+        const std::string what = field == kSerialOffset ? "serial number" : "model number";
+        EXPECT_NE(b.debugText().find("[0]The drive's " + what +
+                                     " is empty: the image is not personalised, nothing is sent\r\n"),
+                  std::string::npos);
+        // Not even the IDENTIFY that checks the drive goes out.
+        for (const auto& c : b.commands(0xEC)) EXPECT_NE(c.path, b.bench().setup().disks[0].path);
+        for (const auto& c : b.commands(kDownload)) EXPECT_NE(c.path, b.bench().setup().disks[0].path);
+        EXPECT_TRUE(b.drive(0).downloaded.empty());
+        EXPECT_EQ(b.user.shutdownPrompts, 1);
+    }
+}
+
+// The device name now leads to another drive (a hot-plug since the scan): IDENTIFY is
+// read again before personalising, and a different serial number, model or world wide
+// name stops the update of that drive before anything is written.
+TEST_F(UpdateTest, AnotherDriveBehindTheRowIsNotFlashed) {
+    enum Change { Serial, Model, Wwn };
+    for (const Change change : {Serial, Model, Wwn}) {
+        for (const bool usb : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "change " << change << (usb ? " usb" : " sata"));
+            ProcedureBench b({usb ? usbBridgeDisk(1, "k403") : makerSataDisk(1)});
+            usePackage(b, {slot(kImageA)});
+            b.user.check(0);
+            sim::SimDriveSpec& now = b.bench().setup().disks[0].drive;
+            if (change == Serial) now.serial = "QX74T9999999";
+            if (change == Model) now.model = "Quorvex QX-T74 512GB";
+            if (change == Wwn) now.wwn[3] = 0x7777;
+            DownloadCodeBtnClick(b.state, b.user);
+            EXPECT_EQ(status(b, 0), "Fail");
+            EXPECT_EQ(b.user.log, (Lines{diskLine("starting update.", 1), diskLine(kProgress, 1),
+                                        "Disk 1 update fail", ""}));
+            const char* what = change == Serial ? "serial number" : change == Model ? "model number"
+                                                                                    : "world wide name";
+            EXPECT_NE(b.debugText().find(std::string("[0]The drive's ") + what + " differs from the scan's"),
+                      std::string::npos)
+                << b.debugText();
+            EXPECT_TRUE(b.commands(kDownload).empty());
+            EXPECT_TRUE(b.drive(0).downloaded.empty());
+            EXPECT_EQ(b.user.shutdownPrompts, 0);
+        }
+    }
+}
+
+TEST_F(UpdateTest, IdentifyIsReadAgainJustBeforeTheDownload) {
+    ProcedureBench b({usbBridgeDisk(1, "k403")});
+    usePackage(b, {slot(kImageA)});
+    b.user.check(0);
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_EQ(status(b, 0), "Pass");
+    const auto& calls = b.bench().calls();
+    const auto firstDownload = std::find_if(calls.begin(), calls.end(), [](const sim::SimCall& c) {
+        return c.hasTaskFile && c.taskFileIn[6] == kDownload;
+    });
+    ASSERT_NE(firstDownload, calls.end());
+    ASSERT_NE(firstDownload, calls.begin());
+    EXPECT_EQ(std::prev(firstDownload)->taskFileIn[6], 0xEC);
+
+    // The check fails when that IDENTIFY fails.
+    ProcedureBench f({test::withFault(makerSataDisk(1), "ata:ec", 1, sim::FaultKind::AtaError)});
+    usePackage(f, {slot(kImageA)});
+    f.user.check(0);
+    DownloadCodeBtnClick(f.state, f.user);
+    EXPECT_EQ(status(f, 0), "Fail");
+    EXPECT_NE(f.debugText().find("[0]IDENTIFY DEVICE failed before personalising: nothing is sent\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(f.commands(kDownload).empty());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
+#include "devices/Scan.h"
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
 #include "platform/sim/SimDrive.h"
@@ -391,14 +392,17 @@ TEST_F(VendorChannel, InquiryAsksFor40Bytes) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(inq.data() + 36), 4), "k403");
 }
 
-TEST_F(VendorChannel, ShortInquiryLeavesTheRestZero) {
+// A device that answers INQUIRY with fewer than the 40 bytes asked for: the command fails,
+// and the code bytes are never taken from what the buffer held before.
+TEST_F(VendorChannel, ShortInquiryFails) {
     sim::SimDiskSpec d = test::usbBridgeDisk(1, "k403");
     d.inquiryLength = 36;
     test::SimFixture f(benchOf({d}));
     f.bindSlot(0, 0);
     std::array<uint8_t, 40> inq;
     inq.fill(0xAA);
-    EXPECT_EQ(VC_Inquiry(0, inq.data()), 1);
+    EXPECT_EQ(VC_Inquiry(0, inq.data()), 2);
+    EXPECT_EQ(ClassifyBridge(0), 0);
     EXPECT_EQ(inq[8], 'Q');  // the answer itself arrived
     EXPECT_EQ((std::array<uint8_t, 4>{inq[36], inq[37], inq[38], inq[39]}),
               (std::array<uint8_t, 4>{0, 0, 0, 0}));

@@ -17,6 +17,7 @@
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Smart.h"
+#include "QXLib/Transport.h"
 #include "app/MainForm.h"
 #include "gui/GuiTestSupport.h"
 #include "smart/InformationForm.h"
@@ -100,6 +101,33 @@ const char* kSlotInfos[] = {
     "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01",
     "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,40C3D4,QX02",
 };
+
+// A main window whose message boxes fail, to see that handlers keep errors away from the
+// toolkit's event loop.
+class FailingNoticeForm : public TMainForm {
+public:
+    void notice(const std::string&, const std::string&, qx::BoxIcon) override {
+        throw std::runtime_error("the message box could not be shown");
+    }
+};
+
+// Device I/O whose control calls throw.
+class ThrowingDevices final : public qx::DeviceIo {
+public:
+    qx::DeviceHandle open(const char*, uint32_t, uint32_t) override { return 7; }
+    void close(qx::DeviceHandle) override {}
+    bool control(qx::DeviceHandle, uint32_t, void*, uint32_t, void*, uint32_t, uint32_t*) override {
+        throw std::runtime_error("device layer failed");
+    }
+    uint32_t lastError() override { return 0; }
+};
+
+bool allZero(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() != 0) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -701,6 +729,89 @@ private slots:
 
         QTest::mouseClick(m.CloseBn, Qt::LeftButton);
         QVERIFY(!m.isVisible());
+    }
+
+    // Row 1 checked, "Scan for Drives", then a click on row 1's box: the box stays checked.
+    void checkingTheRememberedRowAfterARescanKeepsIt() {
+        BenchScope scope(demoBench(exePath_));
+        Windows w;
+        TMainForm& m = *w.main;
+        m.show();
+        clickBox(m, 0);
+        QCOMPARE(m.state().CheckedIndex, 0);
+        ModalPoller poller;
+        poller.then(ModalPoller::press(QMessageBox::Ok));
+        QTest::mouseClick(m.ScanBn, Qt::LeftButton);
+        QCOMPARE(checks(m), (std::vector<bool>{false, false, false, false}));
+        clickBox(m, 0);
+        QCOMPARE(checks(m), (std::vector<bool>{true, false, false, false}));
+        QCOMPARE(m.state().CheckedCount, 1);
+        QCOMPARE(m.state().CheckedIndex, 0);
+    }
+
+    // The typed password: the characters the input box held are overwritten before it goes,
+    // and the caller gets the one UTF-8 copy it wipes itself.
+    void passwordBoxWipesWhatItHeld() {
+        BenchScope scope(benchWithoutDrives(exePath_));
+        Windows w;
+        TMainForm& m = *w.main;
+        ModalPoller poller;
+        QString lineEditText, dialogText;
+        poller.then([&](QWidget* wd) {
+            auto* input = dynamic_cast<QInputDialog*>(wd);
+            QVERIFY(input);
+            auto* edit = input->findChild<QLineEdit*>();
+            QVERIFY(edit);
+            QTest::keyClicks(edit, QStringLiteral("Sw0rdf1sh"));
+            // Copies that share the characters the dialog and its line edit hold.
+            lineEditText = edit->text();
+            dialogText = input->textValue();
+            input->accept();
+        });
+        QCOMPARE(m.askText("Please Input the Password", "Password", ""), std::string("Sw0rdf1sh"));
+        QCOMPARE(lineEditText.size(), qsizetype{9});
+        QVERIFY(allZero(lineEditText));
+        QVERIFY(allZero(dialogText));
+
+        QString text = QString::fromUtf8("p\xc3\xa4ss");  // on the heap, as typed text is
+        const QString shared = text;
+        QCOMPARE(qx::TakeSecretText(text), std::string("p\xc3\xa4ss"));
+        QVERIFY(text.isEmpty());
+        QCOMPARE(shared.size(), qsizetype{4});
+        QVERIFY(allZero(shared));
+    }
+
+    // An error in a handler other than the action buttons (here the hot spot, and "Get
+    // Smart Info" whose device layer fails) is shown in the standard error box; it does not
+    // reach the toolkit's event loop.
+    void handlerErrorsAreShownInTheErrorBox() {
+        BenchScope scope(demoBench(exePath_));
+        FailingNoticeForm m;
+        ModalPoller poller;
+        poller.then(ModalPoller::press(QMessageBox::Ok));
+        m.SpecialTipShapeMouseDown(Qt::ControlModifier);
+        QCOMPARE(poller.seen.size(), size_t{1});
+        QCOMPARE(poller.seen[0].icon, QMessageBox::Critical);
+        QCOMPARE(poller.seen[0].text, QStringLiteral("the message box could not be shown"));
+        QCOMPARE(poller.seen[0].title, m.appTitle());
+
+        ThrowingDevices devices;
+        qx::Platform failing = qx::platform();
+        failing.devices = &devices;
+        const qx::Platform previous = qx::platform();
+        qx::installPlatform(failing);
+        TInformationForm information;
+        qx::SmartDrive = 0;
+        qx::DeviceSlot[0].devicePath = "\\\\?\\ide#diskfailing";
+        qx::DeviceSlot[0].ata = 1;
+        poller.then(ModalPoller::press(QMessageBox::Ok));
+        information.GetSmartInfoBnClick();
+        qx::ResetDeviceSlots();
+        qx::installPlatform(previous);
+        QCOMPARE(poller.seen.size(), size_t{2});
+        QCOMPARE(poller.seen[1].icon, QMessageBox::Critical);
+        QCOMPARE(poller.seen[1].text, QStringLiteral("device layer failed"));
+        QCOMPARE(poller.seen[1].title, m.appTitle());
     }
 };
 

@@ -402,7 +402,6 @@ TEST_F(LinuxDevicesTest, MalformedAtaRequestsAreRefused) {
 
 TEST_F(LinuxDevicesTest, ScsiBlockGoesUnchanged) {
     sg.answer.data = {0x00, 0x80, 0x06, 0x02, 31};
-    sg.answer.resid = 31;
     const uint8_t cdb[12] = {0x12, 0, 0, 0, 36, 0};
     uint8_t buf[36] = {};
     EXPECT_EQ(ReadSCSICommandWithTimeOutValue("\\\\.\\usb#sdz", cdb, 6, buf, 36, 300), 1);
@@ -606,6 +605,94 @@ TEST_F(LinuxDevicesTest, DeviceNumberNeedsABlockDevice) {
     EXPECT_FALSE(devices.control(h, kIoctlStorageGetDeviceNumber, nullptr, 0, &n, 8, &returned));
     EXPECT_EQ(devices.lastError(), static_cast<uint32_t>(EINVAL));
     devices.close(h);
+}
+
+// ---------------------------------------------------------------------------------------
+// Short transfers and long sense data, through the transport on both paths
+
+// Descriptor sense of a completed command that carries an information descriptor before
+// the ATA Status Return: 8 + 12 + 14 = 34 bytes.
+std::vector<uint8_t> recoveredWithInformation(uint8_t status) {
+    return {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 26,
+            0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78,
+            0x09, 0x0C, 0, 0x00, 0, 0x01, 0, 0x33, 0, 0x44, 0, 0x55, 0xE0, status};
+}
+
+TEST_F(LinuxDevicesTest, AtaDataInThatMovedLessFails) {
+    sg.answer.status = kScsiStatusCheckCondition;
+    sg.answer.driverStatus = 0x08;
+    sg.answer.sense = ataReturn(0x01, 0, 0, 0x50);
+    sg.answer.data.assign(512, 0x11);
+    sg.answer.resid = 256;
+    // The back-end reports the underrun the way the system does.
+    AtaRequest r = ataRequest({0, 1, 0, 0, 0, 0xE0, 0xEC, 0}, 0x03, 512);
+    ASSERT_TRUE(sendAta(r));
+    EXPECT_EQ(r.hdr.DataTransferLength, 256u);
+    // And the transport refuses the half sector.
+    IDEREGS tf;
+    tf.bSectorCountReg = 1;
+    tf.bCommandReg = 0xEC;
+    std::vector<uint8_t> buf(512, 0xCC);
+    EXPECT_EQ(ReadATACommandWithTimeOutValue("\\\\.\\ide#sdz", &tf, buf.data(), 512, 10), -1);
+    EXPECT_TRUE(kernel.logged("ReadATACommandWithTimeOutValue(): 256 of 512 bytes transferred\r\n"));
+    EXPECT_EQ(buf, std::vector<uint8_t>(512, 0xCC));
+    // A full transfer still passes.
+    sg.answer.resid = 0;
+    EXPECT_EQ(ReadATACommandWithTimeOutValue("\\\\.\\ide#sdz", &tf, buf.data(), 512, 10), 1);
+    EXPECT_EQ(buf, sg.answer.data);
+}
+
+TEST_F(LinuxDevicesTest, SmartReceiveThatMovedLessFails) {
+    sg.answer.status = kScsiStatusCheckCondition;
+    sg.answer.driverStatus = 0x08;
+    sg.answer.sense = ataReturn(0x01, 0, 0, 0x50);
+    sg.answer.data.assign(512, 0x22);
+    sg.answer.resid = 12;
+    IDEREGS tf;
+    tf.bSectorCountReg = 1;
+    tf.bCommandReg = 0xEC;
+    std::vector<uint8_t> answer(512, 0xEE);
+    EXPECT_EQ(SmartReceiveData("\\\\.\\ide#sdz", 0, tf, answer.data()), -1);
+    EXPECT_TRUE(kernel.logged("SmartReceiveData(): 516 of 528 bytes returned\r\n"));
+}
+
+TEST_F(LinuxDevicesTest, ScsiDataInThatMovedLessFails) {
+    sg.answer.data = {0x00, 0x80, 0x06, 0x02, 31};
+    sg.answer.resid = 4;
+    const uint8_t cdb[12] = {0x12, 0, 0, 0, 40, 0};
+    uint8_t buf[40] = {};
+    EXPECT_EQ(ReadSCSICommandWithTimeOutValue("\\\\.\\usb#sdz", cdb, 6, buf, 40, 300), 0);
+    EXPECT_TRUE(kernel.logged("ReadSCSICommandWithTimeOutValue(): 36 of 40 bytes transferred\r\n"));
+}
+
+TEST_F(LinuxDevicesTest, RecoveredErrorWithInformationDescriptorOnTheAtaPath) {
+    sg.answer.status = kScsiStatusCheckCondition;
+    sg.answer.driverStatus = 0x08;
+    sg.answer.sense = recoveredWithInformation(0x50);
+    IDEREGS tf;
+    tf.bFeaturesReg = 0xDC;
+    tf.bSectorCountReg = 0x51;
+    tf.bCommandReg = 0xEF;
+    EXPECT_EQ(WriteATACommandWithTimeOutValue("\\\\.\\ide#sdz", &tf, nullptr, 0, 10), 1);
+    EXPECT_EQ(tf.bCommandReg, 0x50);
+    EXPECT_EQ(tf.bSectorCountReg, 0x01);
+    EXPECT_EQ(tf.bCylHighReg, 0x55);
+    // The same reply with ERR in its status is a failure.
+    sg.answer.sense = recoveredWithInformation(0x51);
+    EXPECT_EQ(WriteATACommandWithTimeOutValue("\\\\.\\ide#sdz", &tf, nullptr, 0, 10), 0);
+}
+
+TEST_F(LinuxDevicesTest, RecoveredErrorWithInformationDescriptorOnTheScsiPath) {
+    sg.answer.status = kScsiStatusCheckCondition;
+    sg.answer.driverStatus = 0x08;
+    sg.answer.sense = recoveredWithInformation(0x50);
+    const uint8_t cdb[12] = {0xA1, 0x06, 0x20, 0xDC, 0x51, 0, 0, 0, 0xE0, 0xEF, 0, 0};
+    EXPECT_EQ(WriteSCSICommandWithTimeOutValue("\\\\.\\usb#sdz", cdb, 12, nullptr, 0, 10), 1);
+    EXPECT_TRUE(kernel.output.empty());
+    ASSERT_EQ(sg.calls.size(), 1u);
+    EXPECT_GE(sg.calls[0].senseRoom, 34);
+    sg.answer.sense = recoveredWithInformation(0x51);
+    EXPECT_EQ(WriteSCSICommandWithTimeOutValue("\\\\.\\usb#sdz", cdb, 12, nullptr, 0, 10), 0);
 }
 
 }  // namespace

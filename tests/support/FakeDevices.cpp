@@ -82,7 +82,12 @@ bool FakeDevices::control(DeviceHandle h, uint32_t code, void* in, uint32_t inLe
     }
     calls.push_back(std::move(call));
     lastError_ = ok ? a.errorAfterSuccess : (a.callFails ? a.callError : 87);
-    if (ok && bytesReturned != nullptr) *bytesReturned = outLen;
+    if (ok && bytesReturned != nullptr) {
+        *bytesReturned = outLen;
+        if (code == kSmartRcvDriveData && a.transferred) {
+            *bytesReturned = std::min<uint32_t>(outLen, 16 + *a.transferred);
+        }
+    }
     return ok;
 }
 
@@ -110,6 +115,11 @@ bool FakeDevices::ata(const FakeAnswer& a, void* in, uint32_t inLen, void* out, 
         if (n > 0) {
             std::memcpy(static_cast<uint8_t*>(out) + h.DataBufferOffset, a.data.data(), n);
         }
+    }
+    if (a.transferred) {
+        const uint32_t moved = std::min(*a.transferred, h.DataTransferLength);
+        std::memcpy(static_cast<uint8_t*>(out) + offsetof(AtaPassThroughEx, DataTransferLength),
+                    &moved, sizeof(moved));
     }
     return true;
 }
@@ -140,6 +150,7 @@ bool FakeDevices::scsi(const FakeAnswer& a, FakeCall& call, void* in, uint32_t i
         }
     }
     h.SenseInfoLength = static_cast<uint8_t>(senseOut);
+    if (a.transferred) h.DataTransferLength = std::min(*a.transferred, h.DataTransferLength);
     std::memcpy(out, &h, sizeof(h));
     return true;
 }

@@ -42,6 +42,9 @@ struct FakeAnswer {
     StorageDeviceNumber deviceNumber{kFileDeviceDisk, 0, 0};
     // Data a data-in command returns (cut to the requested length).
     std::vector<uint8_t> data;
+    // An underrun: the DataTransferLength the system hands back (ATA and SCSI), or the data
+    // bytes behind the 16-byte answer header (SMART). Unset: everything asked for moved.
+    std::optional<uint32_t> transferred;
     // Virtual milliseconds one control call takes.
     uint64_t elapsedMs = 0;
 };

@@ -155,6 +155,7 @@ RawResult rawAta(const char* path, const std::array<uint8_t, 8>& taskFile, sim::
     io.close(h);
     std::memcpy(&hdr, buf.data(), kHeader);
     std::memcpy(r.taskFile.data(), hdr.CurrentTaskFile, 8);
+    r.transferred = hdr.DataTransferLength;
     if (r.ok && dir == sim::DataDir::In && length > 0) std::memcpy(data, buf.data() + kHeader, length);
     return r;
 }

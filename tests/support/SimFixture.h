@@ -95,12 +95,12 @@ struct RawResult {
     std::array<uint8_t, 8> taskFile{};  // ATA: CurrentTaskFile returned
     uint8_t scsiStatus = 0;
     std::vector<uint8_t> sense;       // SCSI: the sense bytes returned
-    uint32_t transferred = 0;         // SCSI: DataTransferLength returned
+    uint32_t transferred = 0;         // ATA and SCSI: DataTransferLength returned
 };
 // IOCTL_ATA_PASS_THROUGH with the header and data area in one buffer.
 RawResult rawAta(const char* path, const std::array<uint8_t, 8>& taskFile, sim::DataDir dir,
                  uint8_t* data, uint32_t length, uint32_t timeoutSeconds = 10);
-// IOCTL_SCSI_PASS_THROUGH_DIRECT with a 32-byte sense buffer.
+// IOCTL_SCSI_PASS_THROUGH_DIRECT with the transport's sense buffer (kSenseBufferLength).
 RawResult rawScsi(const char* path, const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
                   uint8_t* data, uint32_t length, uint32_t timeoutSeconds = 10);
 // An ATA command as an ATA PASS-THROUGH(12) CDB (protocol by direction: 3, 4 or 5).
