@@ -41,7 +41,8 @@ HostPlatform::HostPlatform() : impl_(std::make_unique<Impl>()) {}
 HostPlatform::~HostPlatform() = default;
 
 std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const char* trace,
-                                                   std::string& error) {
+                                                   std::string& error,
+                                                   const HostOptions& options) {
     error.clear();
     const std::string value = devices ? devices : "";
     std::unique_ptr<HostPlatform> host(new HostPlatform());
@@ -63,7 +64,7 @@ std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const ch
         return nullptr;
     }
     if (trace && *trace) d.bench->setTracePath(trace);
-    d.parts = d.bench->platform(&d.kernel, &d.clock);
+    d.parts = d.bench->platform(&d.kernel, options.virtualClock ? nullptr : &d.clock);
     return host;
 }
 

@@ -23,6 +23,14 @@ namespace sim {
 class SimBench;
 }
 
+// How a bench or a replay runs (the desktop utility and the command line take the defaults).
+struct HostOptions {
+    // Benches and replays on a virtual clock, where waits pass at once (tests, benchmarks).
+    bool virtualClock = false;
+    // Where a replay reports a call its trace does not hold; standard error when empty.
+    std::function<void(const std::string&)> diagnostics;
+};
+
 class HostPlatform {
 public:
     ~HostPlatform();
@@ -33,7 +41,8 @@ public:
     // with `error` set when the devices value is neither empty, "sim" nor "sim:PATH" or
     // the bench file cannot be used.
     static std::unique_ptr<HostPlatform> select(const char* devices, const char* trace,
-                                                std::string& error);
+                                                std::string& error,
+                                                const HostOptions& options = {});
     // The same with QXUPDATER_DEVICES and QXUPDATER_TRACE of the environment.
     static std::unique_ptr<HostPlatform> fromEnvironment(std::string& error);
 
