@@ -394,7 +394,11 @@ Outcome Program::openBackend() {
     }
     const char* trace = env("QXUPDATER_TRACE");
     std::string error;
-    backend_ = CliBackend::open(devices, trace ? trace : "", host_.backendOptions, error);
+    HostOptions options = host_.backendOptions;
+    if (!options.diagnostics) {
+        options.diagnostics = [this](const std::string& line) { io_.err << line << "\n"; };
+    }
+    backend_ = CliBackend::open(devices, trace ? trace : "", options, error);
     if (!backend_) return {kExitBackend, error};
     backend_->install();
     if (host_.onBackend) host_.onBackend(backend_->host());

@@ -4,7 +4,9 @@
 //   QXUPDATER_DEVICES unset or empty  the real back-end of the build (Windows or Linux)
 //   QXUPDATER_DEVICES=sim             the built-in demo bench
 //   QXUPDATER_DEVICES=sim:PATH        the bench described by the file PATH
-//   QXUPDATER_TRACE=PATH              with a bench: one JSON line per control call to PATH
+//   QXUPDATER_DEVICES=replay:PATH     answers from the trace PATH (docs/trace.md)
+//   QXUPDATER_TRACE=PATH              one JSON line per control call, failed open and system
+//                                     query of the real back-end or a bench, appended to PATH
 //
 // A bench runs on the real clock and forwards the single instance, the executable path, the
 // profile files, the named locks and the debugger output to the real kernel; its power-off
@@ -28,6 +30,7 @@ struct HostOptions {
     // Benches and replays on a virtual clock, where waits pass at once (tests, benchmarks).
     bool virtualClock = false;
     // Where a replay reports a call its trace does not hold; standard error when empty.
+    // (A replay always runs on its own virtual clock.)
     std::function<void(const std::string&)> diagnostics;
 };
 
