@@ -160,7 +160,9 @@ TEST(HostPlatform, UnsetOrEmptyIsTheRealBackEnd) {
     // The real back-end is traced too (its system queries and control calls).
     EXPECT_TRUE(std::filesystem::exists(trace));
     std::string error;
-    EXPECT_EQ(HostPlatform::select(nullptr, dir.path().string().c_str(), error), nullptr);
+    const fs::path folder = dir.file("a-folder");
+    fs::create_directory(folder);
+    EXPECT_EQ(HostPlatform::select(nullptr, folder.string().c_str(), error), nullptr);
     EXPECT_NE(error.find("cannot be opened"), std::string::npos) << error;
 }
 
