@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine64
   xauth xvfb
+  libcli11-dev nlohmann-json3-dev ansible-core python3
 )
 
 missing=()
