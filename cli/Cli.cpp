@@ -240,7 +240,10 @@ private:
     Outcome inspectPackage();
 
     Outcome finishDriveAction(const std::vector<int>& rows, const char* failedText);
-    void emit(const Json& j) { io_.out << dumpJson(j) << "\n"; }
+    void emit(const Json& j) {
+        io_.out << dumpJson(j) << "\n";
+        emitted_ = true;
+    }
     Json document() const {
         Json j;
         j["schema"] = kSchema;
@@ -259,6 +262,7 @@ private:
     MainState state_;
     std::unique_ptr<TerminalUser> user_;
     std::vector<Drive> drives_;
+    bool emitted_ = false;  // one document per run: an error after it goes to standard error only
 };
 
 Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
@@ -335,6 +339,10 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
         r.command = "erase";
         r.passwordArgumentGiven = erase->count("--password") > 0;
         wipeString(r.passwordArgument);
+        // The parser keeps its own copy of what it was given.
+        for (std::string& s : const_cast<CLI::results_t&>(erase->get_option("--password")->results())) {
+            wipeString(s);
+        }
     }
     if (inspect->parsed()) r.command = "package inspect";
     return {};
@@ -781,7 +789,7 @@ int Program::run(const std::vector<std::string>& args) {
     Outcome o = parse(args, helpShown);
     if (helpShown) return kExitOk;
     const auto fail = [&](const Outcome& failure) {
-        if (request_.json && !request_.command.empty() && failure.code != kExitFailed) {
+        if (request_.json && !request_.command.empty() && !emitted_) {
             Json j = document();
             j["error"] = failure.message;
             j["exitCode"] = failure.code;
