@@ -388,6 +388,25 @@ TEST_F(CliUpdate, RefusalsBeforeAnyDrive) {
     EXPECT_EQ(runCli({"update", "--all", "--yes", "--package", package, "--devices", empty.setting()}).code, 3);
 }
 
+TEST_F(CliUpdate, RefusalOfTheProcedureIsExitTwo) {
+    // The operating-system gate of the update refuses Windows XP SP1: the procedure says so,
+    // no drive gets an outcome.
+    BenchFile xp(std::string("[system]\nos = 5.1\nservice-pack = 1\n") + kMakerDisk);
+    bool updated = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { updated = host.bench()->driveState(0).firmwareUpdated; };
+    const CliRun r = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                             xp.setting()},
+                            setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(updated);
+    const json j = r.json();
+    EXPECT_TRUE(j["drives"][0]["outcome"].is_null());
+    EXPECT_EQ(j["notices"][0],
+              "The program must be running on Microsoft Windows XP Service Pack 2 (SP2) or later");
+    EXPECT_EQ(r.out.find("\"error\""), std::string::npos) << "one document only";
+}
+
 TEST_F(CliUpdate, TypedSerialNumberOnATerminal) {
     CliSetup setup;
     setup.inIsTerminal = true;
