@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <system_error>
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Smart.h"
@@ -359,8 +360,9 @@ Outcome Program::checkInputs() {
             return {kExitUsage, "update takes --package FILE or --image FILE, not both"};
         }
         if (!r.image.empty()) {
+            std::error_code ec;
             std::ifstream f(Utf8Path(r.image), std::ios::binary);
-            if (!f.is_open() || std::filesystem::is_directory(Utf8Path(r.image))) {
+            if (!f.is_open() || std::filesystem::is_directory(Utf8Path(r.image), ec)) {
                 return {kExitUsage, "cannot read the image file '" + r.image + "'"};
             }
         } else {
@@ -706,7 +708,8 @@ Outcome Program::update() {
         state_.firmwareVer = request_.revision;
         if (!request_.revisionGiven) {
             const std::string ini = BuildIniPath(host_.executablePath);
-            state_.firmwareVer = std::filesystem::exists(Utf8Path(ini))
+            std::error_code ec;
+            state_.firmwareVer = std::filesystem::exists(Utf8Path(ini), ec)
                                      ? platform().kernel->profileString("DeviceSetting", "FirmwareVer", "1.0", ini)
                                      : std::string("0.0");
         }
