@@ -511,10 +511,9 @@ std::string reasonText(const CandidateNote& n) {
     if (n.reason == "listed") return "listed as disk " + std::to_string(n.disk);
     if (n.reason == "no-bus-kind") return "the path names no known bus (ide, scsi, usb, sbp2)";
     if (n.reason == "rotating") {
-        return n.identifyOk ? "IDENTIFY reports a rotating disk (rotation rate " +
-                                  std::to_string(n.rotationRate) + ")"
-                            : "IDENTIFY DEVICE failed";
+        return "IDENTIFY reports a rotating disk (rotation rate " + std::to_string(n.rotationRate) + ")";
     }
+    if (n.reason == "identify-failed") return "IDENTIFY DEVICE failed";
     if (n.reason == "no-vendor-answer") {
         return "no vendor answer after " + std::to_string(n.probeRounds) +
                " vendor-mode rounds: not the maker's controller";

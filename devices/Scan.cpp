@@ -112,7 +112,9 @@ bool examineVendorDrive(MainState& state, UserSeam& user, int q, char* path, int
     note.probeAnswers = probe.answers;
     note.probeReadOk = probe.readOk;
     if (!vendor) {
-        note.reason = probe.rounds == 0 ? "rotating" : "no-vendor-answer";
+        note.reason = probe.rounds > 0      ? "no-vendor-answer"
+                      : probe.identifyOk ? "rotating"
+                                         : "identify-failed";
         return false;
     }
 

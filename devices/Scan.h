@@ -20,7 +20,8 @@ struct CandidateNote {
     std::string busName;
     bool listed = false;
     int disk = 0;                  // the list caption (index + 1) when listed
-    // Why it was passed over, or "listed": "no-bus-kind", "rotating", "no-vendor-answer",
+    // Why it was passed over, or "listed": "no-bus-kind", "identify-failed", "rotating",
+    // "no-vendor-answer",
     // "inquiry-failed", "unknown-bridge-code", "vendor-usb-device", "bridge-identify-failed",
     // "drive-table-full".
     std::string reason;

@@ -189,7 +189,7 @@ TEST(CliExplain, EachReasonToPassOver) {
     EXPECT_EQ(c[2]["reason"], "inquiry-failed");
     EXPECT_EQ(c[2]["inquiry"]["ok"], false);
     EXPECT_EQ(c[3]["reason"], "bridge-identify-failed");
-    EXPECT_EQ(c[4]["reason"], "rotating");
+    EXPECT_EQ(c[4]["reason"], "identify-failed");
     EXPECT_EQ(c[4]["identify"]["ok"], false);
     EXPECT_EQ(c[4]["explanation"], "IDENTIFY DEVICE failed");
 
