@@ -112,6 +112,8 @@ TEST_F(CliTrace, ReplayFailsWhatTheTraceDoesNotHold) {
     std::remove(trace.c_str());
     ASSERT_EQ(record({"update", "2", "--yes", "--package", package}, trace).code, 0);
     std::vector<PackageImage> images(3);
+    images[0].bytes = firmwareImage(1024, "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,40Z9Z9,QX09", 1);
+    images[1].bytes = images[0].bytes;
     images[2].bytes = firmwareImage(150528, "QXFWR_111021_R,Oct 02 2012,12:00:00,t74a,40C3D4,QX02", 9);
     const std::string other = dir.file("other-package");
     writePackage(other, "1.06", "QX Demo SSD", false, images);
