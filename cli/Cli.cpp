@@ -272,6 +272,9 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
                  kProgram};
     app.require_subcommand(1);
     app.fallthrough();
+    app.footer("Exit codes: 0 every asked drive passed or needed no update, 1 a drive failed, "
+               "2 usage error or refusal, 3 no matching drive, 4 the device back-end could not "
+               "start.");
     Request& r = request_;
     app.add_option("--devices", r.devices,
                    "device back-end: empty for the real disks, sim, sim:PATH or replay:PATH "

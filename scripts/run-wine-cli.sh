@@ -28,3 +28,11 @@ set +e
 rc=$?
 set -e
 [ "$rc" -eq 2 ] || { echo "qxupdater-cli.exe with an unknown option: exit $rc, not 2"; exit 1; }
+
+# The Windows back-end traced (Wine lists no disks, so the trace holds the system's answers),
+# and the trace replayed to the same document.
+QXUPDATER_TRACE="$work/trace.jsonl" "$wine" "$cli" list --json 2>/dev/null | tr -d '\r' > "$work/real.json"
+grep -q '"query":"diskInterfaces"' "$work/trace.jsonl"
+"$wine" "$cli" list --json --devices "replay:$work/trace.jsonl" 2>/dev/null | tr -d '\r' > "$work/replayed.json"
+cmp "$work/real.json" "$work/replayed.json"
+echo "qxupdater-cli.exe: the Windows back-end traced and replayed"
