@@ -200,6 +200,28 @@ TEST(CliExplain, EachReasonToPassOver) {
     EXPECT_TRUE(contains(text.out, "IDENTIFY DEVICE through the bridge failed"));
 }
 
+TEST(CliExplain, FullDriveTableAndScsiPaths) {
+    // Windows 7: a SCSI path is a SCSI-path drive; 17 of the maker's drives overflow the table.
+    std::string text = "[system]\nos = 6.1\n";
+    for (int i = 0; i < 17; ++i) {
+        text += "[disk]\npath = \\\\?\\scsi#disk" + std::to_string(i) + "\nbus = scsi\nserial = S" +
+                std::to_string(i) + "\n";
+    }
+    BenchFile bench(text);
+    const CliRun r = runCli({"explain", "--json", "--devices", bench.setting()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json c = r.json()["candidates"];
+    ASSERT_EQ(c.size(), 17u);
+    EXPECT_EQ(c[15]["disk"], 16);
+    EXPECT_EQ(c[0]["busKind"], "DEVICE_SCSI");
+    EXPECT_EQ(c[0]["bus"], "SCSI");
+    EXPECT_EQ(c[16]["reason"], "drive-table-full");
+    EXPECT_EQ(c[16]["listed"], false);
+    const CliRun list = runCli({"list", "--json", "--devices", bench.setting()});
+    ASSERT_EQ(list.json()["drives"].size(), 16u);
+    EXPECT_EQ(list.json()["drives"][0]["bus"], "SCSI");
+}
+
 // ---------------------------------------------------------------------------------------
 TEST(CliSmart, ReportLinesAndAttributes) {
     const CliRun text = runCli({"smart", "1", "--devices", "sim"});
