@@ -321,6 +321,21 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
         app.exit(e, io_.out, io_.err);
         helpShown = true;
         return {};
+    } catch (const CLI::ExtrasError&) {
+        // Only option names are repeated: a value beside a mistyped option may be a secret.
+        std::string names;
+        size_t values = 0;
+        for (const std::string& extra : app.remaining(true)) {
+            if (extra.size() > 1 && extra[0] == '-') {
+                names += (names.empty() ? "" : " ") + extra.substr(0, extra.find('='));
+            } else {
+                ++values;
+            }
+        }
+        std::string what = names.empty() ? std::string("unexpected arguments")
+                                         : "unknown options: " + names;
+        if (!names.empty() && values > 0) what += " (and " + std::to_string(values) + " more arguments)";
+        return {kExitUsage, what + " (see " + kProgram + " --help)"};
     } catch (const CLI::ParseError& e) {
         if (erase->parsed() && erase->count("--password") > 0) {
             wipeString(r.passwordArgument);

@@ -499,6 +499,13 @@ TEST_F(CliErase, Refusals) {
     EXPECT_EQ(joined.code, 2);
     EXPECT_FALSE(contains(joined.out + joined.err, "S3CRET-WORD"));
 
+    // A mistyped option never repeats the value beside it.
+    const CliRun typo = runCli({"erase", "1", "--yes", "--pasword", "S3CRET-WORD", "--pw=S3CRET-WORD",
+                                "--devices", "sim"});
+    EXPECT_EQ(typo.code, 2);
+    EXPECT_TRUE(contains(typo.err, "--pasword")) << typo.err;
+    EXPECT_FALSE(contains(typo.out + typo.err, "S3CRET-WORD")) << typo.err;
+
     EXPECT_EQ(runCli({"erase", "1", "--yes", "--devices", "sim"}).code, 2);
     const CliRun noYes = runCli({"erase", "1", "--password-file", passwordFile("QXMASTER"), "--devices", "sim"});
     EXPECT_EQ(noYes.code, 2);
