@@ -125,7 +125,8 @@ std::string WwnToText(const uint8_t* identifyWords108to111) {
     return std::string(text, 16);
 }
 
-bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t length) {
+bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t length,
+                               const DownloadProgress& progress) {
     DbgPrintf("VP_PROC_DownloadMicroCode::Begin\r\n");
     // The image lives in the 163,840-byte image area: a length of 0 or beyond it is not an
     // image that can be sent, and nothing may be read past the area.
@@ -139,6 +140,10 @@ bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t le
     auto total = static_cast<uint16_t>(length / kBlockSize + (length % kBlockSize != 0 ? 1 : 0));
     DbgPrintf("wTotalSectorCount = %d\r\n", static_cast<int>(total));
     uint16_t offset = 0;
+    // Blocks are whole 512-byte units; the last one may hold less of the image.
+    const auto report = [&](uint32_t blocksSent) {
+        if (progress) progress(std::min(blocksSent * kBlockSize, length), length);
+    };
     while (total > 0) {
         const uint16_t count = total > kMaxChunkBlocks ? kMaxChunkBlocks : total;
         DbgPrintf("wTotalSectorCount = %d wSectorCount = %d\r\n", static_cast<int>(total),
@@ -150,6 +155,7 @@ bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t le
                           static_cast<int>(uint32_t{offset} * kBlockSize));
                 return false;
             }
+            report(uint32_t{offset} + count);
         } else {
             // A final chunk of a single block has nothing before its last block: a command
             // with a block count of zero would transfer nothing, so it is not sent.
@@ -161,12 +167,14 @@ bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t le
                           static_cast<int>(uint32_t{offset} * kBlockSize));
                 return false;
             }
+            if (head > 0) report(uint32_t{offset} + head);
             const auto last = static_cast<uint16_t>(offset + head);
             if (VC_STD_DownloadMicroCode(device, image + size_t{last} * kBlockSize, 1, last) != 1) {
                 DbgPrintf("FAILED(LAST_RUN(VC_STD_DownloadMicroCode)[1]), dwBufferOffset = %d\r\n",
                           static_cast<int>(uint32_t{last} * kBlockSize));
                 return false;
             }
+            report(uint32_t{last} + 1);
         }
         offset = static_cast<uint16_t>(offset + count);
         total = static_cast<uint16_t>(total - count);

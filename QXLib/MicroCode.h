@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qx {
@@ -28,6 +29,9 @@ bool PersonaliseAndSeal(uint8_t* image, uint32_t length, const std::string& seri
 std::string WwnToText(const uint8_t* identifyWords108to111);
 
 // True when every command succeeded. Never sends a command with a block count of zero.
-bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t length);
+// Bytes of the image sent so far and the image length, after each command that succeeded.
+using DownloadProgress = std::function<void(uint32_t sent, uint32_t total)>;
+bool VP_PROC_DownloadMicroCode(uint8_t device, const uint8_t* image, uint32_t length,
+                               const DownloadProgress& progress = {});
 
 }  // namespace qx

@@ -158,10 +158,14 @@ bool VA_EnableVendorCmd(uint8_t device, bool on) {
     return ExecDeviceCommand(device, 0, block, kBlockLength, nullptr, 0) == 1;
 }
 
-bool VA_CheckVendorMode(uint8_t device) {
+bool VA_CheckVendorMode(uint8_t device, VendorProbeNote* note) {
     uint8_t buffer[kSectorBytes] = {};
     // Whether the IDENTIFY worked does not matter: a cleared buffer reads as rotating.
-    VC_IdentifyDevice(device, buffer, 1);
+    const int identified = VC_IdentifyDevice(device, buffer, 1);
+    if (note != nullptr) {
+        note->identifyOk = identified == 1;
+        note->rotationRate = buffer[kRotationRateByte] | (buffer[kRotationRateByte + 1] << 8);
+    }
     if (buffer[kRotationRateByte] != kNonRotating) return false;
 
     Clock* clock = platform().clock;
@@ -171,6 +175,11 @@ bool VA_CheckVendorMode(uint8_t device) {
         // Cleared every round, so an earlier round's bytes can never pass for an answer.
         std::memset(buffer, 0, sizeof(buffer));
         const int r = VC_SATA_ReadCmd(device, buffer, 1, kCommandSectorLba);
+        if (note != nullptr) {
+            ++note->rounds;
+            note->answers.push_back({buffer[0], buffer[1], buffer[2], buffer[3]});
+            note->readOk.push_back(r == 1);
+        }
         if (r == 1 && std::memcmp(buffer, VendorAnswer.data(), VendorAnswer.size()) == 0) {
             return true;
         }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace qx {
 
@@ -23,8 +24,17 @@ int VC_SATA_ReadCmd(uint8_t device, uint8_t* data, uint8_t sectors, uint8_t lbaL
 bool VC_ExecVendorCmd(uint8_t device, bool fromDevice, const VendorCmdBlock& block,
                       uint8_t* data, uint8_t sectors);
 
+// What the vendor-mode probe asked and got, for a caller that explains the scan.
+struct VendorProbeNote {
+    bool identifyOk = false;
+    int rotationRate = 0;                    // IDENTIFY word 217 (0 when the IDENTIFY failed)
+    int rounds = 0;                          // vendor-mode rounds sent
+    std::vector<std::array<uint8_t, 4>> answers;  // first four bytes of each answer read
+    std::vector<bool> readOk;                // per round: the answer sector could be read
+};
+
 bool VA_EnableVendorCmd(uint8_t device, bool on);
-bool VA_CheckVendorMode(uint8_t device);
+bool VA_CheckVendorMode(uint8_t device, VendorProbeNote* note = nullptr);
 int VA_ReadCodeFromMem(uint8_t device, uint8_t space, uint32_t address, uint8_t* data,
                        uint8_t sectors);
 int VA_SysReadPage(uint8_t device, uint8_t bank, uint16_t blockUnit, uint16_t page,

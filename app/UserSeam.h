@@ -9,6 +9,8 @@
 
 namespace qx {
 
+struct CandidateNote;  // devices/Scan.h
+
 enum class BoxIcon { None, Warning, Error, Information };
 
 // One row of the drive list as the scan adds it.
@@ -59,6 +61,15 @@ public:
     virtual void showShutdownPrompt() = 0;
     // Shows the SMART window modally and returns when it is closed.
     virtual void showSmartWindow() = 0;
+
+    // What the scan found out about one candidate disk, listed or passed over; told once
+    // per candidate, in discovery order. Front ends that do not explain the scan ignore it.
+    virtual void candidateExamined(const CandidateNote& note) { (void)note; }
+    // Bytes of the image sent to the drive of `row` so far, out of `total`, after each
+    // DOWNLOAD MICROCODE command that succeeded.
+    virtual void downloadProgress(int row, uint32_t sent, uint32_t total) {
+        (void)row, (void)sent, (void)total;
+    }
 };
 
 }  // namespace qx

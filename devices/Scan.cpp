@@ -68,7 +68,7 @@ void swapPairs(uint8_t* field, int width) {
 
 void copyPath(DriveInfoRecord& record, const char* path) {
     std::memset(record.devicePath, 0, sizeof(record.devicePath));
-    std::strncpy(record.devicePath, path, sizeof(record.devicePath) - 1);
+    std::memcpy(record.devicePath, path, strnlen(path, sizeof(record.devicePath) - 1));
 }
 
 // The list row and the DeviceList entry of drive q.
@@ -90,7 +90,7 @@ void addDrive(MainState& state, UserSeam& user, int q, const std::string& busNam
 
 // Kinds 1 and 2: a drive whose controller gives the vendor answer.
 bool examineVendorDrive(MainState& state, UserSeam& user, int q, char* path, int position,
-                        int32_t kind, const std::string& busName) {
+                        int32_t kind, const std::string& busName, CandidateNote& note) {
     DeviceSlotRecord& slot = DeviceSlot[q];
     slot.devicePath = path;
     slot.usbDirect = 0;
@@ -103,7 +103,20 @@ bool examineVendorDrive(MainState& state, UserSeam& user, int q, char* path, int
     VendorXferMode = 2;
 
     const uint8_t device = static_cast<uint8_t>(q);
-    if (!VA_CheckVendorMode(device)) return false;
+    VendorProbeNote probe;
+    const bool vendor = VA_CheckVendorMode(device, &probe);
+    note.probed = true;
+    note.identifyOk = probe.identifyOk;
+    note.rotationRate = probe.rotationRate;
+    note.probeRounds = probe.rounds;
+    note.probeAnswers = probe.answers;
+    note.probeReadOk = probe.readOk;
+    if (!vendor) {
+        note.reason = probe.rounds > 0      ? "no-vendor-answer"
+                      : probe.identifyOk ? "rotating"
+                                         : "identify-failed";
+        return false;
+    }
 
     uint8_t identify[512];
     GetIdentifyData(path, position, kind, identify);  // cleared when it fails
@@ -118,7 +131,8 @@ bool examineVendorDrive(MainState& state, UserSeam& user, int q, char* path, int
 }
 
 // Kind 3: a USB or SBP-2 device, accepted on the code of one of the maker's bridges.
-bool examineBridge(MainState& state, UserSeam& user, int q, char* path, std::string& busName) {
+bool examineBridge(MainState& state, UserSeam& user, int q, char* path, std::string& busName,
+                   CandidateNote& note) {
     DbgPrintf("DEVICE_USB");
     VendorXferMode = 2;
     DeviceSlotRecord& slot = DeviceSlot[q];
@@ -127,13 +141,28 @@ bool examineBridge(MainState& state, UserSeam& user, int q, char* path, std::str
     slot.ata = 0;
 
     const uint8_t device = static_cast<uint8_t>(q);
-    const int cls = ClassifyBridge(device);
-    if (!IsBridgeClass(cls)) return false;
+    uint8_t inquiry[kInquiryLength] = {};
+    note.inquiryAsked = true;
+    note.inquiryOk = VC_Inquiry(device, inquiry) == 1;
+    const int cls = note.inquiryOk ? ClassifyBridgeCode(inquiry) : 0;
+    std::memcpy(note.inquiryCode.data(), inquiry + kCodeOffset, kCodeLength);
+    note.bridgeClass = cls;
+    if (!IsBridgeClass(cls)) {
+        note.reason = !note.inquiryOk ? "inquiry-failed"
+                      : cls == 10      ? "vendor-usb-device"
+                                       : "unknown-bridge-code";
+        return false;
+    }
     slot.usbDirect = 0;
     if (cls == 1) VendorXferMode = 1;
 
     uint8_t identify[512] = {};
-    if (VC_IdentifyDevice(device, identify, 1) != 1) return false;
+    note.bridgeIdentifyAsked = true;
+    note.bridgeIdentifyOk = VC_IdentifyDevice(device, identify, 1) == 1;
+    if (!note.bridgeIdentifyOk) {
+        note.reason = "bridge-identify-failed";
+        return false;
+    }
     // The drive's own answer is kept whole (the world wide name among it); the three text
     // fields are turned into reading order with their blanks kept.
     swapPairs(identify + kModelOffset, kModelWidth);
@@ -206,6 +235,11 @@ void GetQuorvexDevice(MainState& state, UserSeam& user) {
                 DbgPrintf("GetQuorvexDevice: drive table full (%d drives), candidate %d passed "
                           "over: %s\r\n",
                           kMaxDrives, rest, table->path[rest]);
+                CandidateNote full;
+                full.position = rest;
+                full.path = table->path[rest];
+                full.reason = "drive-table-full";
+                user.candidateExamined(full);
             }
             break;
         }
@@ -215,19 +249,32 @@ void GetQuorvexDevice(MainState& state, UserSeam& user) {
         const int32_t kind = ClassifyDevicePath(path, busName);
         DriveInfo[q].busKind = kind;
 
+        CandidateNote note;
+        note.position = p;
+        note.path = path;
+        note.busKind = kind;
+        note.busName = busName;
+        note.reason = "no-bus-kind";
         bool accepted = false;
         switch (kind) {
             case DEVICE_IDE:
             case DEVICE_SCSI:
-                accepted = examineVendorDrive(state, user, q, path, p, kind, busName);
+                accepted = examineVendorDrive(state, user, q, path, p, kind, busName, note);
                 break;
             case DEVICE_USB:
-                accepted = examineBridge(state, user, q, path, busName);
+                accepted = examineBridge(state, user, q, path, busName, note);
                 break;
             default:
                 break;
         }
-        if (accepted) ++q;
+        if (accepted) {
+            note.listed = true;
+            note.disk = q + 1;
+            note.reason = "listed";
+            note.busName = busName;
+            ++q;
+        }
+        user.candidateExamined(note);
     }
     DriveCount = q;
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "platform/RealClock.h"
+#include "platform/TraceRecorder.h"
+#include "platform/TraceReplay.h"
 #include "platform/sim/SimBench.h"
 #if defined(_WIN32)
 #include "platform/windows/WinDevices.h"
@@ -34,14 +36,27 @@ struct HostPlatform::Impl {
     std::unique_ptr<HostDevices> devices;
     std::unique_ptr<HostSystem> system;
     std::unique_ptr<sim::SimBench> bench;
+    std::unique_ptr<TraceReplay> replay;
+    std::unique_ptr<TraceRecorder> recorder;
     Platform parts;
+
+    // QXUPDATER_TRACE: every control call, failed open and system query of the back-end.
+    bool record(const char* trace, std::string& error) {
+        if (trace == nullptr || *trace == '\0') return true;
+        recorder = TraceRecorder::open(trace, *parts.devices, *parts.system, *parts.clock, error);
+        if (!recorder) return false;
+        parts.devices = &recorder->devices();
+        parts.system = &recorder->system();
+        return true;
+    }
 };
 
 HostPlatform::HostPlatform() : impl_(std::make_unique<Impl>()) {}
 HostPlatform::~HostPlatform() = default;
 
 std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const char* trace,
-                                                   std::string& error) {
+                                                   std::string& error,
+                                                   const HostOptions& options) {
     error.clear();
     const std::string value = devices ? devices : "";
     std::unique_ptr<HostPlatform> host(new HostPlatform());
@@ -50,11 +65,23 @@ std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const ch
         d.devices = std::make_unique<HostDevices>();
         d.system = std::make_unique<HostSystem>();
         d.parts = Platform{&d.clock, d.devices.get(), d.system.get(), &d.kernel};
+        if (!d.record(trace, error)) return nullptr;
+        return host;
+    }
+    if (value.rfind("replay:", 0) == 0 && value.size() > 7) {
+        d.replay = TraceReplay::fromFile(value.substr(7), error);
+        if (!d.replay) {
+            error = "QXUPDATER_DEVICES=" + value + ": " + error;
+            return nullptr;
+        }
+        if (options.diagnostics) d.replay->setDiagnostics(options.diagnostics);
+        d.parts = Platform{&d.replay->clock(), &d.replay->devices(), &d.replay->system(), &d.kernel};
         return host;
     }
     if (value != "sim" && value.rfind("sim:", 0) != 0) {
         error = "QXUPDATER_DEVICES=" + value +
-                ": unknown value (leave it unset for the real disks, or use sim or sim:PATH)";
+                ": unknown value (leave it unset for the real disks, or use sim, sim:PATH or "
+                "replay:PATH)";
         return nullptr;
     }
     d.bench = sim::SimBench::fromSetting(value, error);
@@ -62,8 +89,8 @@ std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const ch
         if (error.empty()) error = "QXUPDATER_DEVICES=" + value + ": the bench cannot be used";
         return nullptr;
     }
-    if (trace && *trace) d.bench->setTracePath(trace);
-    d.parts = d.bench->platform(&d.kernel, &d.clock);
+    d.parts = d.bench->platform(&d.kernel, options.virtualClock ? nullptr : &d.clock);
+    if (!d.record(trace, error)) return nullptr;
     return host;
 }
 

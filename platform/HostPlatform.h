@@ -4,7 +4,9 @@
 //   QXUPDATER_DEVICES unset or empty  the real back-end of the build (Windows or Linux)
 //   QXUPDATER_DEVICES=sim             the built-in demo bench
 //   QXUPDATER_DEVICES=sim:PATH        the bench described by the file PATH
-//   QXUPDATER_TRACE=PATH              with a bench: one JSON line per control call to PATH
+//   QXUPDATER_DEVICES=replay:PATH     answers from the trace PATH (docs/trace.md)
+//   QXUPDATER_TRACE=PATH              one JSON line per control call, failed open and system
+//                                     query of the real back-end or a bench, appended to PATH
 //
 // A bench runs on the real clock and forwards the single instance, the executable path, the
 // profile files, the named locks and the debugger output to the real kernel; its power-off
@@ -23,6 +25,15 @@ namespace sim {
 class SimBench;
 }
 
+// How a bench or a replay runs (the desktop utility and the command line take the defaults).
+struct HostOptions {
+    // Benches and replays on a virtual clock, where waits pass at once (tests, benchmarks).
+    bool virtualClock = false;
+    // Where a replay reports a call its trace does not hold; standard error when empty.
+    // (A replay always runs on its own virtual clock.)
+    std::function<void(const std::string&)> diagnostics;
+};
+
 class HostPlatform {
 public:
     ~HostPlatform();
@@ -33,7 +44,8 @@ public:
     // with `error` set when the devices value is neither empty, "sim" nor "sim:PATH" or
     // the bench file cannot be used.
     static std::unique_ptr<HostPlatform> select(const char* devices, const char* trace,
-                                                std::string& error);
+                                                std::string& error,
+                                                const HostOptions& options = {});
     // The same with QXUPDATER_DEVICES and QXUPDATER_TRACE of the environment.
     static std::unique_ptr<HostPlatform> fromEnvironment(std::string& error);
 

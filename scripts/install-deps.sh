@@ -12,6 +12,7 @@ packages=(
   xauth xvfb
   libudev-dev umockdev libumockdev-dev
   dpkg-dev desktop-file-utils appstream pkexec python3
+  libcli11-dev nlohmann-json3-dev ansible-core
 )
 
 missing=()

@@ -27,3 +27,5 @@ bash scripts/run-wine-tests.sh build/mingw/qxcore_tests.exe
 
 echo "== native tests"
 ctest --preset default -j "$jobs"
+
+bash scripts/ci-cli.sh

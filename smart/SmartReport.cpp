@@ -2,6 +2,7 @@
 // behind the main window's "Smart Info" button and the SMART window's "Get Smart Info".
 #include "smart/SmartReport.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "QXLib/Smart.h"
@@ -19,33 +20,38 @@ constexpr size_t kRawOffset = 5;  // raw byte 0 within an entry
 // Which part of the six raw bytes a value shows.
 enum class Field { R0, R1, R2, B0 };
 
-// One report line: its text with one %d per value, and the values in order.
+// One report line: its text with one %d per value, the values in order, and the names the
+// values carry when the attribute is described field by field.
 struct CatalogueLine {
     const char* format;
     Field fields[3];
     int fieldCount;
+    const char* keys[3];
 };
 
 struct CatalogueEntry {
     uint8_t id;
+    const char* name;
     CatalogueLine lines[3];
     int lineCount;
 };
 
 constexpr CatalogueEntry kCatalogue[] = {
-    {9, {{"Power on hour=%d", {Field::R0}, 1}}, 1},                  // Power-on Hours Count
-    {12, {{"Power on count=%d", {Field::R0}, 1}}, 1},                // Drive Power Cycle Count
-    {167, {{"SSD Protect Mode=%d", {Field::B0}, 1}}, 1},             // SSD Protect Mode
-    {169,                                                            // Bad Block Count
-     {{"Bad Block count=%d", {Field::R0}, 1},
-      {"Total bad number=%d", {Field::R1}, 1},
-      {"Later bad number=%d", {Field::R2}, 1}},
+    {9, "Power-on Hours Count", {{"Power on hour=%d", {Field::R0}, 1, {"hours"}}}, 1},
+    {12, "Drive Power Cycle Count", {{"Power on count=%d", {Field::R0}, 1, {"count"}}}, 1},
+    {167, "SSD Protect Mode", {{"SSD Protect Mode=%d", {Field::B0}, 1, {"mode"}}}, 1},
+    {169, "Bad Block Count",
+     {{"Bad Block count=%d", {Field::R0}, 1, {"badBlocks"}},
+      {"Total bad number=%d", {Field::R1}, 1, {"totalBad"}},
+      {"Later bad number=%d", {Field::R2}, 1, {"laterBad"}}},
      3},
-    {173, {{"Erase count=%d", {Field::R0}, 1}}, 1},                  // Erase Count
-    {175, {{"Bad cluster table count=%d", {Field::R0}, 1}}, 1},      // Bad Cluster Count
-    {192, {{"Unexpected power loss count=%d", {Field::R0}, 1}}, 1},  // Unexpected Power Loss
-    {194,                                                            // Temperature
-     {{"Temperature: Current=%d  Min=%d  Max=%d", {Field::R0, Field::R1, Field::R2}, 3}},
+    {173, "Erase Count", {{"Erase count=%d", {Field::R0}, 1, {"count"}}}, 1},
+    {175, "Bad Cluster Count", {{"Bad cluster table count=%d", {Field::R0}, 1, {"count"}}}, 1},
+    {192, "Unexpected Power Loss Count",
+     {{"Unexpected power loss count=%d", {Field::R0}, 1, {"count"}}}, 1},
+    {194, "Temperature",
+     {{"Temperature: Current=%d  Min=%d  Max=%d", {Field::R0, Field::R1, Field::R2}, 3,
+       {"current", "min", "max"}}},
      1},
 };
 
@@ -90,6 +96,33 @@ std::vector<std::string> BuildSmartReport(const uint8_t* smartData512) {
         for (int k = 0; k < e->lineCount; ++k) lines.push_back(formatLine(e->lines[k], raw));
     }
     return lines;
+}
+
+std::vector<SmartAttributeView> DescribeSmartAttributes(const uint8_t* smartData512) {
+    std::vector<SmartAttributeView> views;
+    if (smartData512 == nullptr) return views;
+    for (size_t i = 0; i < kAttributeCount; ++i) {
+        const uint8_t* entry = smartData512 + kFirstAttribute + kAttributeSize * i;
+        const uint8_t* raw = entry + kRawOffset;
+        const CatalogueEntry* e = findEntry(entry[0]);
+        if (e == nullptr) continue;
+        SmartAttributeView v;
+        v.id = e->id;
+        v.name = e->name;
+        v.flags = static_cast<uint16_t>(entry[1] | (entry[2] << 8));
+        v.current = entry[3];
+        v.worst = entry[4];
+        std::copy(raw, raw + v.raw.size(), v.raw.begin());
+        for (int k = 0; k < e->lineCount; ++k) {
+            const CatalogueLine& line = e->lines[k];
+            v.lines.push_back(formatLine(line, raw));
+            for (int f = 0; f < line.fieldCount; ++f) {
+                v.fields.emplace_back(line.keys[f], fieldValue(raw, line.fields[f]));
+            }
+        }
+        views.push_back(std::move(v));
+    }
+    return views;
 }
 
 void SmartInfoBtnClick(MainState& state, UserSeam& user) {

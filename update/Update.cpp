@@ -284,7 +284,9 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
     const std::string wwn = WwnToText(identify + kWwnOffset);
     if (!PersonaliseAndSeal(image.data(), length, serial, model, wwn, revision)) return false;
     const SleepHold hold(SleepHoldReason("Firmware update", l));  // until the download ends
-    return VP_PROC_DownloadMicroCode(device, image.data(), length);
+    return VP_PROC_DownloadMicroCode(device, image.data(), length, [&](uint32_t sent, uint32_t total) {
+        user.downloadProgress(l, sent, total);
+    });
 }
 
 }  // namespace

@@ -145,6 +145,13 @@ struct SimCall {
     uint8_t driverError = 0;     // smart
     std::array<uint32_t, 3> deviceNumber{};  // devnum: type, number, partition
     std::string dataSha256;      // of data written to the device, empty otherwise
+    // Filled by the trace recorder of the real back-ends (platform/TraceRecorder.h) and by a
+    // trace read back; the bench leaves them at their defaults.
+    std::vector<uint8_t> readData;  // data read from the device
+    bool hasReturned = false;       // `returned` holds the bytes the call returned
+    uint32_t returned = 0;
+    bool taskFileOutKnown = true;   // false: the call does not hand back the registers
+    uint8_t ideError = 0;           // smart: bIDEError of the answer
 };
 
 // One hold on sleep and shutdown taken through the bench's kernel. The positions count the

@@ -37,6 +37,16 @@ public:
         }
         return str(key, s);
     }
+    Json& strings(const char* key, const std::vector<std::string>& values) {
+        sep(key);
+        text_ += '[';
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) text_ += ',';
+            quote(values[i]);
+        }
+        text_ += ']';
+        return *this;
+    }
     Json& object(const char* key, const Json& inner) {
         sep(key);
         text_ += inner.done();
@@ -71,7 +81,64 @@ private:
     std::string text_;
 };
 
+std::string base64(const std::vector<uint8_t>& data) {
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string s;
+    s.reserve((data.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < data.size(); i += 3) {
+        const uint32_t n = (uint32_t{data[i]} << 16) |
+                           (i + 1 < data.size() ? uint32_t{data[i + 1]} << 8 : 0u) |
+                           (i + 2 < data.size() ? uint32_t{data[i + 2]} : 0u);
+        s.push_back(k[(n >> 18) & 63]);
+        s.push_back(k[(n >> 12) & 63]);
+        s.push_back(i + 1 < data.size() ? k[(n >> 6) & 63] : '=');
+        s.push_back(i + 2 < data.size() ? k[n & 63] : '=');
+    }
+    return s;
+}
+
 }  // namespace
+
+bool carriesPassword(const SimCall& c) {
+    uint8_t command = 0;
+    if (c.kind == "ata") {
+        command = c.taskFileIn[6];
+    } else if (c.kind == "scsi" && c.cdb[0] == 0xA1) {
+        command = c.cdb[9];
+    } else if (c.kind == "scsi" && c.cdb[0] == 0x85) {
+        command = c.cdb[14];
+    } else {
+        return false;
+    }
+    return command == 0xF1 || command == 0xF2 || command == 0xF4 || command == 0xF6;
+}
+
+std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError) {
+    Json j;
+    j.num("time", time).str("event", "open").str("path", path);
+    j.boolean("result", false).num("lastError", lastError);
+    return j.done();
+}
+
+std::string formatSystemLine(uint64_t time, const TraceSystemAnswer& a) {
+    Json j;
+    j.num("time", time).str("event", "system").str("query", a.query);
+    if (a.query == "diskInterfaces") {
+        j.boolean("result", a.ok);
+        if (a.ok) j.strings("paths", a.paths);
+    } else if (a.query == "logicalDrives") {
+        j.num("mask", a.mask);
+    } else if (a.query == "windowsDirectory") {
+        j.str("text", a.text);
+    } else if (a.query == "osVersion") {
+        j.boolean("extendedOk", a.os.extendedOk).boolean("basicOk", a.os.basicOk);
+        j.num("major", a.os.major).num("minor", a.os.minor);
+        j.num("servicePackMajor", a.os.servicePackMajor);
+    } else if (a.query == "rescan") {
+        j.num("step", static_cast<uint64_t>(a.step < 0 ? 0 : a.step)).num("code", a.code);
+    }
+    return j.done();
+}
 
 const char* controlName(uint32_t code) {
     switch (code) {
@@ -110,7 +177,7 @@ std::string formatTraceLine(const SimCall& c) {
     }
     if (c.hasTaskFile) {
         j.hex("taskFileIn", c.taskFileIn.data(), 8);
-        if (c.result) j.hex("taskFileOut", c.taskFileOut.data(), 8);
+        if (c.result && c.taskFileOutKnown) j.hex("taskFileOut", c.taskFileOut.data(), 8);
     }
     j.str("direction", c.direction.empty() ? std::string("none") : c.direction);
     j.num("length", c.length).num("timeout", c.timeout);
@@ -122,12 +189,19 @@ std::string formatTraceLine(const SimCall& c) {
             j.hex("sense", c.sense.data(), c.sense.size());
         } else if (c.kind == "smart") {
             j.num("driverError", c.driverError);
+            if (c.hasReturned) j.num("ideError", c.ideError);
         } else if (c.kind == "devnum") {
             j.num("deviceType", c.deviceNumber[0]).num("deviceNumber", c.deviceNumber[1]);
             j.num("partitionNumber", c.deviceNumber[2]);
         }
     }
-    if (!c.dataSha256.empty()) j.str("dataSha256", c.dataSha256);
+    if (c.hasReturned && c.result) j.num("returned", c.returned);
+    if (!c.readData.empty() && c.result) j.str("data", base64(c.readData));
+    if (carriesPassword(c) && c.direction == "out") {
+        j.boolean("dataOmitted", true);
+    } else if (!c.dataSha256.empty()) {
+        j.str("dataSha256", c.dataSha256);
+    }
     return j.done();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/sim/SimBench.h"
 
@@ -11,6 +12,28 @@ namespace qx::sim {
 
 // The JSON text of one call, without the line end.
 std::string formatTraceLine(const SimCall& call);
+
+// True for the data block of an ATA security command that carries a password (SECURITY
+// SET PASSWORD, UNLOCK, ERASE UNIT, DISABLE PASSWORD): its bytes and even their digest are
+// never traced.
+bool carriesPassword(const SimCall& call);
+
+// An open that failed (traced so that a replay fails it too).
+std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError);
+
+// One answer of the system's disk list, drive letters, Windows directory, version or rescan.
+struct TraceSystemAnswer {
+    std::string query;               // "diskInterfaces", "logicalDrives", "windowsDirectory",
+                                     // "osVersion", "rescan"
+    bool ok = true;                  // diskInterfaces: the enumeration could be started
+    std::vector<std::string> paths;  // diskInterfaces
+    uint32_t mask = 0;               // logicalDrives
+    std::string text;                // windowsDirectory
+    OsVersion os;                    // osVersion
+    int step = 0;                    // rescan: 0 or the failing step
+    uint32_t code = 0;               // rescan: the error code
+};
+std::string formatSystemLine(uint64_t time, const TraceSystemAnswer& answer);
 
 // Name of a control code as used in the trace ("IOCTL_ATA_PASS_THROUGH", ...).
 const char* controlName(uint32_t code);

@@ -129,9 +129,11 @@ TEST(HostPlatform, UnknownValuesAreErrors) {
 }
 
 TEST(HostPlatform, UnsetOrEmptyIsTheRealBackEnd) {
+    TempDir dir;
+    const std::string trace = dir.file("real.jsonl").string();
     for (const char* value : {static_cast<const char*>(nullptr), ""}) {
         std::string error;
-        auto host = HostPlatform::select(value, "ignored-without-a-bench.jsonl", error);
+        auto host = HostPlatform::select(value, trace.c_str(), error);
         ASSERT_NE(host, nullptr) << error;
         EXPECT_FALSE(host->simulated());
         const Platform& p = host->parts();
@@ -141,7 +143,13 @@ TEST(HostPlatform, UnsetOrEmptyIsTheRealBackEnd) {
         EXPECT_NE(p.kernel, nullptr);
         EXPECT_EQ(p.kernel, host->hostKernel());
     }
-    EXPECT_FALSE(std::filesystem::exists("ignored-without-a-bench.jsonl"));
+    // The real back-end is traced too (its system queries and control calls).
+    EXPECT_TRUE(std::filesystem::exists(trace));
+    std::string error;
+    const fs::path folder = dir.file("a-folder");
+    fs::create_directory(folder);
+    EXPECT_EQ(HostPlatform::select(nullptr, folder.string().c_str(), error), nullptr);
+    EXPECT_NE(error.find("cannot be opened"), std::string::npos) << error;
 }
 
 TEST(HostPlatform, PowerOffHandler) {

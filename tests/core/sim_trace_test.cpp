@@ -316,6 +316,7 @@ TEST_F(TraceTest, EraseBlockLeavesNoDigest) {
     EXPECT_EQ(calls[2].dataSha256, "");
     EXPECT_EQ(calls[3].dataSha256, Sha256::hex(chunk.data(), 512));
     EXPECT_NE(text.find(Sha256::hex(chunk.data(), 512)), std::string::npos);
+    EXPECT_NE(text.find("\"dataOmitted\":true"), std::string::npos);
 }
 
 TEST_F(TraceTest, FailedCallsAndOddPathsStayValidJson) {

@@ -1,0 +1,81 @@
+// The user seam of qxupdater-cli (see TerminalUser.h).
+#include "cli/TerminalUser.h"
+
+#include <cstdio>
+
+#include "platform/Platform.h"
+#include "smart/SmartReport.h"
+
+namespace qx::cli {
+
+void wipeString(std::string& s) noexcept {
+    s.resize(s.capacity());
+    volatile char* p = s.data();
+    for (size_t i = 0; i < s.size(); ++i) p[i] = 0;
+    s.clear();
+}
+
+TerminalUser::~TerminalUser() { wipeString(secret_); }
+
+void TerminalUser::setSecret(const std::string& secret) {
+    wipeString(secret_);
+    secret_ = secret;
+}
+
+// The program asked before the procedure started (--yes or the typed serial number), so
+// the procedure's own "Warning" question is answered with OK.
+bool TerminalUser::confirm(const std::string&, const std::string&, BoxIcon) { return true; }
+
+void TerminalUser::notice(const std::string&, const std::string& text, BoxIcon) {
+    notices_.push_back(text);
+    err_ << text << "\n";
+}
+
+std::string TerminalUser::askText(const std::string&, const std::string&, const std::string&) {
+    return secret_;
+}
+
+std::string TerminalUser::chooseFile(const std::string&, const std::string&, std::string&) {
+    return imagePath_;
+}
+
+void TerminalUser::appendLog(const std::string& line) {
+    if (progressOpen_) {
+        err_ << "\n";
+        progressOpen_ = false;
+    }
+    log_.push_back(line);
+    if (echoLog_) err_ << line << "\n";
+}
+
+bool TerminalUser::rowChecked(int row) {
+    return row >= 0 && row < rowCount() && rows_[static_cast<size_t>(row)].checked;
+}
+
+void TerminalUser::setRowStatus(int row, const std::string& text) {
+    if (row >= 0 && row < rowCount()) rows_[static_cast<size_t>(row)].status = text;
+}
+
+void TerminalUser::pause(uint32_t ms) {
+    Clock* clock = platform().clock;
+    if (clock != nullptr) clock->sleep(ms);
+}
+
+void TerminalUser::showSmartWindow() {
+    smartLines_.clear();
+    smartRead_ = GetSMARTInfo(smartLines_);
+}
+
+void TerminalUser::downloadProgress(int row, uint32_t sent, uint32_t total) {
+    if (!errIsTerminal_ || total == 0) return;
+    constexpr int kWidth = 40;
+    const int filled = static_cast<int>(uint64_t{sent} * kWidth / total);
+    char line[160];
+    std::snprintf(line, sizeof line, "\rDisk %d [%-*.*s] %u/%u bytes", row + 1, kWidth, filled,
+                  "########################################", static_cast<unsigned>(sent),
+                  static_cast<unsigned>(total));
+    err_ << line << std::flush;
+    progressOpen_ = true;
+}
+
+}  // namespace qx::cli

@@ -1,0 +1,82 @@
+// The user seam on a terminal: the procedures' questions are answered from the command
+// line (the confirmation was given before the procedure started, the password comes from
+// a file or standard input, the image file from --image), the log box goes to standard
+// error, and the drive list and the Status cells are kept for the program's own output.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/UserSeam.h"
+#include "devices/Scan.h"
+
+namespace qx::cli {
+
+struct TerminalRow {
+    DriveRow row;
+    bool checked = false;
+    std::string status;
+};
+
+class TerminalUser final : public UserSeam {
+public:
+    TerminalUser(std::ostream& err, bool errIsTerminal, bool echoLog)
+        : err_(err), errIsTerminal_(errIsTerminal), echoLog_(echoLog) {}
+    ~TerminalUser() override;
+
+    // Answers given to the procedures.
+    void setSecret(const std::string& secret);  // askText; wiped when replaced or destroyed
+    void setImagePath(const std::string& path) { imagePath_ = path; }
+
+    bool confirm(const std::string& caption, const std::string& text, BoxIcon icon) override;
+    void notice(const std::string& caption, const std::string& text, BoxIcon icon) override;
+    std::string askText(const std::string& caption, const std::string& prompt,
+                        const std::string& def) override;
+    std::string chooseFile(const std::string& filter, const std::string& defaultExt,
+                           std::string& initialDir) override;
+    void appendLog(const std::string& line) override;
+    void clearLog() override {}
+    int rowCount() override { return static_cast<int>(rows_.size()); }
+    bool rowChecked(int row) override;
+    void setRowStatus(int row, const std::string& text) override;
+    void clearRows() override { rows_.clear(); }
+    void addRow(const DriveRow& row) override { rows_.push_back({row, false, {}}); }
+    void enableScanAndExit(bool) override {}
+    void enableActions(bool) override {}
+    void pause(uint32_t ms) override;
+    void showShutdownPrompt() override { ++shutdownPrompts_; }
+    void showSmartWindow() override;
+    void candidateExamined(const CandidateNote& note) override { notes_.push_back(note); }
+    void downloadProgress(int row, uint32_t sent, uint32_t total) override;
+
+    std::vector<TerminalRow>& rows() { return rows_; }
+    const std::vector<std::string>& log() const { return log_; }
+    const std::vector<std::string>& notices() const { return notices_; }
+    const std::vector<CandidateNote>& notes() const { return notes_; }
+    int shutdownPrompts() const { return shutdownPrompts_; }
+    // The SMART window's result: whether "Get Smart Info" succeeded, and its lines.
+    bool smartRead() const { return smartRead_; }
+    const std::vector<std::string>& smartLines() const { return smartLines_; }
+
+private:
+    std::ostream& err_;
+    bool errIsTerminal_;
+    bool echoLog_;
+    std::string secret_;
+    std::string imagePath_;
+    std::vector<TerminalRow> rows_;
+    std::vector<std::string> log_;
+    std::vector<std::string> notices_;
+    std::vector<CandidateNote> notes_;
+    int shutdownPrompts_ = 0;
+    bool smartRead_ = false;
+    std::vector<std::string> smartLines_;
+    bool progressOpen_ = false;
+};
+
+// Overwrites a string's whole allocation before it is cleared.
+void wipeString(std::string& s) noexcept;
+
+}  // namespace qx::cli
