@@ -368,7 +368,15 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
                                     : findFileImage(chosenFile, l, drive, image);
             }
 
-            if (!match.found) {
+            if (!read) {
+                // A drive whose controller record cannot be read is not known to need no
+                // update: it was not updated, and that is a failure the user must see.
+                DbgPrintf("[%d]The controller information record could not be read: the drive "
+                          "is not updated\r\n",
+                          l);
+                user.appendLog(diskLine("Disk %d update fail", l + 1));
+                SetRowStatus(user, l, "Fail");
+            } else if (!match.found) {
                 user.appendLog(packageMode
                                    ? diskLine("Disk %d no update, the firmware file isn't exist", l + 1)
                                    : std::string("\"Firmware Mismatch\""));

@@ -445,7 +445,7 @@ TEST_P(FaultMatrix, FirmwareUpdate) {
                               "Disk 1 updated successfully, please shut down your system", "", ""};
         const Lines failed = {"Disk 1 starting update.", "Disk 1 update in progress...............................",
                               "Disk 1 update fail", "", ""};
-        const Lines noUpdate = {"Disk 1 no update, the firmware file isn't exist", "", ""};
+        const Lines unread = {"Disk 1 update fail", "", ""};
         const Matrix m = runMatrix(GetParam(), flow, [&](size_t k, const FlowRun& good, const FlowRun& faulty) {
             ASSERT_EQ(good.statuses.at(0), "Pass");
             const SimCall& call = good.target[k];
@@ -464,18 +464,18 @@ TEST_P(FaultMatrix, FirmwareUpdate) {
             if (isSetFeatures(call, 0x51)) {
                 // Vendor mode on: its result is not looked at, so the record is still asked
                 // for; the drive is not in vendor mode and refuses the command sector, so the
-                // record cannot be read, vendor mode is switched off as always, and no image
-                // is meant for a drive of unknown codes.
+                // record cannot be read, vendor mode is switched off as always, and the
+                // drive fails without an image being looked at.
                 ASSERT_EQ(k, 0u);
                 expectAfter(good, faulty, k, {1, vendorOff});
-                expectOutcome("No update needed", noUpdate);
+                expectOutcome("Fail", unread);
                 EXPECT_TRUE(logged(faulty.debug, 0, "FAILED(VC_SATA_WriteCmd)\r\n"));
             } else if (systemInfoCommand) {
                 // The controller information record cannot be read: vendor mode off, then
-                // no image is looked at.
+                // the drive fails without an image being looked at.
                 ASSERT_TRUE(isVendorWrite(call) || isVendorRead(call));
                 expectAfter(good, faulty, k, {vendorOff});
-                expectOutcome("No update needed", noUpdate);
+                expectOutcome("Fail", unread);
                 EXPECT_TRUE(logged(faulty.debug, 0,
                                    isVendorWrite(call) ? "FAILED(VC_SATA_WriteCmd)\r\n" : "FAILED(VC_SATA_ReadCmd)\r\n"));
             } else if (k < vendorOff) {

@@ -324,15 +324,19 @@ TEST_F(UpdateTest, NoMatchingImageNeedsNoUpdate) {
     expectUnlocked(b);
 }
 
-TEST_F(UpdateTest, UnreadableControllerRecordLooksAtNoImage) {
+// A drive whose record cannot be read has not been shown to need no update: it fails, so
+// that neither the list nor a script's exit code reports it as up to date.
+TEST_F(UpdateTest, UnreadableControllerRecordFailsAndLooksAtNoImage) {
     const auto disk = test::withFault(makerSataDisk(1), "vendor:86", 0, sim::FaultKind::AtaError);
     ProcedureBench b({disk});
     usePackage(b, {slot(kImageA)});
     b.user.check(0);
     DownloadCodeBtnClick(b.state, b.user);
-    EXPECT_EQ(b.user.log, (Lines{"Disk 1 no update, the firmware file isn't exist", ""}));
-    EXPECT_EQ(status(b, 0), "No update needed");
+    EXPECT_EQ(b.user.log, (Lines{"Disk 1 update fail", ""}));
+    EXPECT_EQ(status(b, 0), "Fail");
+    EXPECT_EQ(b.user.count("showShutdownPrompt"), 0);
     const std::string log = b.debugText();
+    EXPECT_NE(log.find("[0]The controller information record could not be read"), std::string::npos);
     EXPECT_EQ(log.find("CurrentMemFwVer"), std::string::npos);
     EXPECT_EQ(log.find("ExtractBinFwVer"), std::string::npos);
     EXPECT_TRUE(b.commands(kDownload).empty());
