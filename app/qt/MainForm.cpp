@@ -1,6 +1,6 @@
 // The main window: layout, first-show work, the drive list's handlers, the buttons, and the
 // user seam through which the procedures ask and tell the user.
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,15 +28,15 @@
 #include <stdexcept>
 
 #include "QXLib/DbgLog.h"
-#include "app/JpegPicture.h"
+#include "app/qt/JpegPicture.h"
 #include "devices/Discovery.h"
 #include "devices/Scan.h"
 #include "platform/Platform.h"
-#include "smart/InformationForm.h"
+#include "app/qt/InformationForm.h"
 #include "smart/SmartReport.h"
 #include "update/Package.h"
 #include "update/SecureErase.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/ShutDownForm.h"
 #include "update/Update.h"
 
 // The icon lives in a resource compiled into a static library: it has to be pulled in by

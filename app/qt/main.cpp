@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 #include "app/MainState.h"
 #include "platform/HostPlatform.h"
 #include "platform/Platform.h"
-#include "smart/InformationForm.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/InformationForm.h"
+#include "app/qt/ShutDownForm.h"
 
 #if defined(__linux__)
 #include <QDBusConnection>

@@ -2,7 +2,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/JpegPicture.h"
+#include "app/qt/JpegPicture.h"
 #include "gui/GuiTestSupport.h"
 
 using qx::guitest::makeJpeg;

@@ -18,10 +18,10 @@
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Smart.h"
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 #include "gui/GuiTestSupport.h"
-#include "smart/InformationForm.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/InformationForm.h"
+#include "app/qt/ShutDownForm.h"
 
 using qx::guitest::BenchScope;
 using qx::guitest::ModalPoller;
