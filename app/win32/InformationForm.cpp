@@ -92,6 +92,8 @@ LRESULT TInformationForm::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
             }
             break;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(font_);  // the window's default font
         case WM_CLOSE:
             done_ = true;  // hidden, never destroyed before the program ends
             return 0;

@@ -103,6 +103,15 @@ LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
     }
 }
 
+// The list reports a click with NM_CLICK; some versions of the control leave a click on a
+// check box unreported. The release of the left button is taken here as well: the recount
+// is idempotent, so a click reported twice counts the same as once.
+LRESULT CALLBACK ListSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+    const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+    if (msg == WM_LBUTTONUP) reinterpret_cast<TMainForm*>(data)->ListView1Click();
+    return result;
+}
+
 void registerClasses() {
     static bool registered = false;
     if (registered) return;
@@ -203,6 +212,7 @@ void TMainForm::buildLayout() {
                       WS_EX_CLIENTEDGE, 0, 117, 802, 218, IDC_LISTVIEW1);
     SendMessageW(ListView1, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
     ListView_SetExtendedListViewStyle(ListView1, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    SetWindowSubclass(ListView1, ListSubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
     const wchar_t* headers[] = {L"Disk", L"Model", L"Serial No.", L"FW Rev.", L"Capacity(GB)", L"Status"};
     const int widths[] = {43, 270, 160, 90, 105, 130};
     for (int c = 0; c < 6; ++c) {
@@ -436,6 +446,8 @@ LRESULT TMainForm::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
                 if (onMilestone) onMilestone("list-filled");
             }
             return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(formFont_);  // the window's default font
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED && lParam != 0) command(LOWORD(wParam));
             return 0;

@@ -100,6 +100,8 @@ LRESULT TShutDownForm::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
                 else if (LOWORD(wParam) == IDC_SHUTDOWN_CLOSEBN || LOWORD(wParam) == IDCANCEL) CloseBnClick();
             }
             return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(formFont_);  // the window's default font
         case WM_CLOSE:
             done_ = true;  // hidden, never destroyed before the program ends
             return 0;
