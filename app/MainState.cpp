@@ -89,4 +89,18 @@ int CountCheckedRows(MainState& state, UserSeam& user) {
 
 void SetRowStatus(UserSeam& user, int row, const std::string& text) { user.setRowStatus(row, text); }
 
+void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&)) {
+    if (state.actionRunning) return;
+    state.actionRunning = true;
+    try {
+        procedure(state, user);
+    } catch (...) {
+        // An action cut off by an error must not leave the window locked.
+        state.actionRunning = false;
+        UnlockButtons(state, user);
+        throw;
+    }
+    state.actionRunning = false;
+}
+
 }  // namespace qx

@@ -56,6 +56,11 @@ void UnlockButtons(MainState& state, UserSeam& user);
 int CountCheckedRows(MainState& state, UserSeam& user);
 void SetRowStatus(UserSeam& user, int row, const std::string& text);
 
+// Runs one action procedure (Update Firmware, Secure Erase, Smart Info) unless one already
+// runs. An error escaping it unlocks the window again and is passed on to the caller, which
+// shows it in the toolkit's error box.
+void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&));
+
 // Scan work of FormShow: the scan, then the action buttons.
 void ScanWork(MainState& state, UserSeam& user);
 }  // namespace qx

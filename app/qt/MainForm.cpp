@@ -368,7 +368,32 @@ void TMainForm::guarded(const std::function<void()>& body) {
 void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Shown by the program (not restored by the window manager): the window's show work.
-    if (!event->spontaneous()) FormShow();
+    // The first-show work comes before the window is painted; the scan right after the
+    // first paint, so the window is on the screen while the drives answer.
+    if (event->spontaneous()) return;
+    bool shown = false;
+    guarded([&] { shown = !state_.FirstShow || firstShowWork(); });
+    if (!shown) return;
+    scanPending_ = true;
+    update();
+}
+
+void TMainForm::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // Queued behind this paint: the window and its controls are drawn and flushed first.
+    if (scanPending_ && !scanQueued_) {
+        scanQueued_ = true;
+        QMetaObject::invokeMethod(this, [this] { runScanAfterPaint(); }, Qt::QueuedConnection);
+    }
+}
+
+void TMainForm::runScanAfterPaint() {
+    scanQueued_ = false;
+    if (!scanPending_) return;
+    scanPending_ = false;
+    if (onMilestone) onMilestone("first-paint");
+    guarded([this] { scanWork(); });
+    if (onMilestone) onMilestone("list-filled");
 }
 
 bool TMainForm::firstShowWork() {
@@ -417,11 +442,15 @@ void TMainForm::FormShow() {
             // A picture that cannot be decoded stops this showing: no scan, and the
             // first-show work is tried again at the next showing.
             if (!firstShowWork()) return;
-            state_.FirstShow = false;
         }
-        qx::ScanWork(state_, *this);
-        syncDeviceList();
+        scanWork();
     });
+}
+
+void TMainForm::scanWork() {
+    state_.FirstShow = false;
+    qx::ScanWork(state_, *this);
+    syncDeviceList();
 }
 
 void TMainForm::syncDeviceList() {
@@ -432,6 +461,7 @@ void TMainForm::syncDeviceList() {
 }
 
 void TMainForm::ScanBnClick() {
+    scanPending_ = false;  // this scan replaces the one still waiting for the first paint
     guarded([this] {
         qx::RescanDevices();
         notice(state_.caption, "Device scan is finished", BoxIcon::None);
@@ -458,20 +488,7 @@ void TMainForm::SpecialTipShapeMouseDown(Qt::KeyboardModifiers modifiers) {
 }
 
 void TMainForm::runAction(void (*procedure)(qx::MainState&, qx::UserSeam&)) {
-    if (state_.actionRunning) return;
-    state_.actionRunning = true;
-    bool failed = false;
-    guarded([&] {
-        try {
-            procedure(state_, *this);
-        } catch (...) {
-            failed = true;
-            throw;
-        }
-    });
-    state_.actionRunning = false;
-    // An action cut off by an error must not leave the window locked.
-    if (failed) qx::UnlockButtons(state_, *this);
+    guarded([&] { qx::RunAction(state_, *this, procedure); });
 }
 
 void TMainForm::DownloadCodeBtnClick() { runAction(&qx::DownloadCodeBtnClick); }

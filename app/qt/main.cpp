@@ -2,7 +2,9 @@
 #include <QApplication>
 #include <QString>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -67,6 +69,20 @@ int main(int argc, char** argv) {
         auto* shutDownForm = new TShutDownForm(mainForm.get());  // centred on the main window
         informationForm = std::make_unique<TInformationForm>();   // placed by the system
         mainForm->setModalForms(shutDownForm, informationForm.get());
+        // Start-up timing (scripts/measure-startup.sh): the moments of the first painted
+        // showing and of the filled list, in milliseconds of the Unix epoch.
+        if (const char* times = std::getenv("QXUPDATER_STARTUP_TIMES"); times && *times) {
+            const std::string path = times;
+            mainForm->onMilestone = [path](const char* milestone) {
+                const double ms = std::chrono::duration<double, std::milli>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count();
+                if (FILE* f = std::fopen(path.c_str(), "a")) {
+                    std::fprintf(f, "%s %.1f\n", milestone, ms);
+                    std::fclose(f);
+                }
+            };
+        }
         mainForm->show();
     } catch (const std::exception& e) {
         qx::ShowErrorBox(mainForm ? mainForm->appTitle() : startTitle, QString::fromLocal8Bit(e.what()));

@@ -17,18 +17,7 @@ constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 }  // namespace
 
 TInformationForm::TInformationForm(HWND owner) : owner_(owner) {
-    static bool registered = false;
-    if (!registered) {
-        registered = true;
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.hInstance = Instance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpfnWndProc = &TInformationForm::WindowProc;
-        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = kClass;
-        RegisterClassExW(&wc);
-    }
+    RegisterFormClass(kClass, &FormWindowProc<TInformationForm>);
     hwnd_ = CreateWindowExW(kExStyle, kClass, L"SMART Info", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 385, 500, owner,
                             nullptr, Instance(), this);
     font_ = PixelFont(L"Tahoma", 11);
@@ -66,17 +55,6 @@ void TInformationForm::GetSmartInfoBnClick() {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
     SetWindowTextW(SMARTMemo, Widen(text).c_str());
-}
-
-LRESULT CALLBACK TInformationForm::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_NCCREATE)
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-    auto* form = reinterpret_cast<TInformationForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!form) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    LRESULT result = 0;
-    Guarded(ApplicationTitle(), [&] { result = form->handle(hwnd, msg, wParam, lParam); });
-    return result;
 }
 
 LRESULT TInformationForm::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -113,27 +113,9 @@ LRESULT CALLBACK ListSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 }
 
 void registerClasses() {
-    static bool registered = false;
-    if (registered) return;
-    registered = true;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.hInstance = Instance();
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-
-    wc.lpfnWndProc = &TMainForm::WindowProc;
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kMainClass;
-    RegisterClassExW(&wc);
-
-    wc.lpfnWndProc = ImageProc;
-    wc.hbrBackground = nullptr;
-    wc.lpszClassName = kImageClass;
-    RegisterClassExW(&wc);
-
-    wc.lpfnWndProc = ApplicationProc;
-    wc.lpszClassName = kApplicationClass;
-    RegisterClassExW(&wc);
+    RegisterFormClass(kMainClass, &TMainForm::WindowProc);
+    RegisterFormClass(kImageClass, ImageProc, false);
+    RegisterFormClass(kApplicationClass, ApplicationProc, false);
 }
 
 HWND child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, int x, int y, int w,
@@ -370,20 +352,7 @@ void TMainForm::SpecialTipShapeMouseDown(bool ctrlDown) {
 }
 
 void TMainForm::runAction(void (*procedure)(qx::MainState&, qx::UserSeam&)) {
-    if (state_.actionRunning) return;
-    state_.actionRunning = true;
-    bool failed = false;
-    Guarded(state_.appTitle, [&] {
-        try {
-            procedure(state_, *this);
-        } catch (...) {
-            failed = true;
-            throw;
-        }
-    });
-    state_.actionRunning = false;
-    // An action cut off by an error must not leave the window locked.
-    if (failed) qx::UnlockButtons(state_, *this);
+    Guarded(state_.appTitle, [&] { qx::RunAction(state_, *this, procedure); });
 }
 
 void TMainForm::DownloadCodeBtnClick() { runAction(&qx::DownloadCodeBtnClick); }

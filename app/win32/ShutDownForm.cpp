@@ -14,18 +14,7 @@ constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 }  // namespace
 
 TShutDownForm::TShutDownForm(HWND owner) : owner_(owner) {
-    static bool registered = false;
-    if (!registered) {
-        registered = true;
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.hInstance = Instance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpfnWndProc = &TShutDownForm::WindowProc;
-        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = kClass;
-        RegisterClassExW(&wc);
-    }
+    RegisterFormClass(kClass, &FormWindowProc<TShutDownForm>);
     RECT outer{0, 0, 457, 90};
     AdjustWindowRectEx(&outer, kStyle, FALSE, kExStyle);
     hwnd_ = CreateWindowExW(kExStyle, kClass, L"Warning", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -80,17 +69,6 @@ void TShutDownForm::ShutDownClick() {
 }
 
 void TShutDownForm::CloseBnClick() { done_ = true; }
-
-LRESULT CALLBACK TShutDownForm::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_NCCREATE)
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-    auto* form = reinterpret_cast<TShutDownForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!form) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    LRESULT result = 0;
-    Guarded(ApplicationTitle(), [&] { result = form->handle(hwnd, msg, wParam, lParam); });
-    return result;
-}
 
 LRESULT TShutDownForm::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {

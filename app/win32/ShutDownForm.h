@@ -26,10 +26,10 @@ public:
     HWND ShutDown = nullptr;
     HWND CloseBn = nullptr;
 
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    // Messages of the window (through qx::win32::FormWindowProc).
+    LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 private:
-    LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
     HFONT formFont_ = nullptr;

@@ -1,4 +1,4 @@
-// Start-up timing: process creation time against the system clock.
+// Start-up timing against the system clock.
 #include "app/win32/StartupTimes.h"
 
 #include <windows.h>
@@ -10,21 +10,19 @@
 
 namespace qx::win32 {
 
-double StartupTimes::sinceProcessStart() {
-    FILETIME created{}, exited{}, kernel{}, user{}, now{};
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+double StartupTimes::epochMs() {
+    FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(now) - ticks(created)) / 10000.0;  // 100 ns units
+    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr unsigned long long kEpochDifference = 116444736000000000ull;  // 1601 to 1970, 100 ns units
+    return static_cast<double>(ticks - kEpochDifference) / 10000.0;
 }
 
 void StartupTimes::record(const char* name) {
     const char* path = std::getenv("QXUPDATER_STARTUP_TIMES");
     if (!path || !*path) return;
     if (FILE* f = std::fopen(path, "a")) {
-        std::fprintf(f, "%s %.1f\n", name, sinceProcessStart());
+        std::fprintf(f, "%s %.1f\n", name, epochMs());
         std::fclose(f);
     }
 }

@@ -132,4 +132,18 @@ void CentreWindow(HWND hwnd, HWND over) {
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
+void RegisterFormClass(const wchar_t* name, WNDPROC proc, bool background) {
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(Instance(), name, &existing)) return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.hInstance = Instance();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.lpfnWndProc = proc;
+    wc.hbrBackground = background ? GetSysColorBrush(COLOR_BTNFACE) : nullptr;
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+}
+
 }  // namespace qx::win32

@@ -58,11 +58,32 @@ void Guarded(const std::string& appTitle, Body&& body) {
     }
 }
 
+// Registers a window class of this module once: arrow cursor, button-face background.
+void RegisterFormClass(const wchar_t* name, WNDPROC proc, bool background = true);
+
+// The window procedure of a form class T: the object comes with WM_NCCREATE (the creation
+// parameter), every message goes to T::handle(hwnd, msg, wParam, lParam), and an error
+// escaping it ends in the standard error box.
+template <typename T>
+LRESULT CALLBACK FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
 // The application title (task-bar button, captions of the simple message boxes and of the
 // error box), set by the main window.
 std::string& ApplicationTitle();
 
 // The module the windows and their resources belong to.
 HINSTANCE Instance();
+
+template <typename T>
+LRESULT CALLBACK FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE)
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    auto* form = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    LRESULT result = 0;
+    Guarded(ApplicationTitle(), [&] { result = form->handle(hwnd, msg, wParam, lParam); });
+    return result;
+}
 
 }  // namespace qx::win32
