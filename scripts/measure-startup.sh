@@ -26,7 +26,7 @@ trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$WINEPREFIX"
 printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n"Decorated"="N"\n' > "$work/x11.reg"
 (cd "$work" && "$wine" regedit /S x11.reg >/dev/null 2>&1)
-"$wineserver" -p  # stays up between the runs
+"$wineserver" -p 2>/dev/null || true  # stays up between the runs
 
 # measure LABEL MILESTONE COMMAND...: starts COMMAND `runs` times, waits for MILESTONE in
 # its times file, ends it, and prints the median of start->first-paint and start->MILESTONE.
