@@ -89,6 +89,17 @@ int CountCheckedRows(MainState& state, UserSeam& user) {
 
 void SetRowStatus(UserSeam& user, int row, const std::string& text) { user.setRowStatus(row, text); }
 
+void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages) {
+    Clock* clock = platform().clock;
+    const uint32_t start = clock->tickCount();
+    for (;;) {
+        if (!pumpMessages()) break;
+        const uint32_t elapsed = clock->tickCount() - start;  // unsigned: survives the wrap
+        if (elapsed >= ms) break;
+        clock->sleep(elapsed + 10 < ms ? 10 : ms - elapsed);
+    }
+}
+
 void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&)) {
     if (state.actionRunning) return;
     state.actionRunning = true;

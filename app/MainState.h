@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,12 @@ void SetRowStatus(UserSeam& user, int row, const std::string& text);
 // runs. An error escaping it unlocks the window again and is passed on to the caller, which
 // shows it in the toolkit's error box.
 void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&));
+
+// The user seam's pause: waits `ms` milliseconds on the platform clock, calling
+// `pumpMessages` between short sleeps so the window keeps answering (on the virtual clock of
+// tests the sleeps advance time at once). Ends early when `pumpMessages` returns false (the
+// program is quitting).
+void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages);
 
 // Scan work of FormShow: the scan, then the action buttons.
 void ScanWork(MainState& state, UserSeam& user);

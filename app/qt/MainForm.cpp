@@ -593,16 +593,10 @@ void TMainForm::enableActions(bool on) {
 }
 
 void TMainForm::pause(uint32_t ms) {
-    // Waits on the platform clock: on the virtual clock of tests the sleeps advance time at
-    // once, on the real clock the window keeps answering between short sleeps.
-    qx::Clock* clock = qx::platform().clock;
-    const uint32_t start = clock->tickCount();
-    for (;;) {
+    qx::PauseWhilePumping(ms, [] {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        const uint32_t elapsed = clock->tickCount() - start;
-        if (elapsed >= ms) break;
-        clock->sleep(std::min<uint32_t>(ms - elapsed, 10));
-    }
+        return true;
+    });
 }
 
 void TMainForm::showShutdownPrompt() {

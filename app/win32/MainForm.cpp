@@ -633,18 +633,7 @@ void TMainForm::enableActions(bool on) {
     EnableWindow(SmartInfoBtn, on);
 }
 
-void TMainForm::pause(uint32_t ms) {
-    // Waits on the platform clock: on the virtual clock of tests the sleeps advance time at
-    // once, on the real clock the window keeps answering between short sleeps.
-    qx::Clock* clock = qx::platform().clock;
-    const uint32_t start = clock->tickCount();
-    for (;;) {
-        if (!PumpWaitingMessages()) break;
-        const uint32_t elapsed = clock->tickCount() - start;
-        if (elapsed >= ms) break;
-        clock->sleep(std::min<uint32_t>(ms - elapsed, 10));
-    }
-}
+void TMainForm::pause(uint32_t ms) { qx::PauseWhilePumping(ms, [] { return PumpWaitingMessages(); }); }
 
 void TMainForm::showShutdownPrompt() {
     if (shutDownForm_) shutDownForm_->showModal();
