@@ -359,9 +359,9 @@ void TMainForm::DownloadCodeBtnClick() { runAction(&qx::DownloadCodeBtnClick); }
 void TMainForm::SecureEraseBtnClick() { runAction(&qx::SecureEraseBtnClick); }
 void TMainForm::SmartInfoBtnClick() { runAction(&qx::SmartInfoBtnClick); }
 
-void TMainForm::ListView1ItemChecked() {
+void TMainForm::ListView1ItemChecked(int row) {
     Boxes boxes(*this);
-    qx::ListView1ItemChecked(state_, boxes);
+    qx::ListView1ItemChecked(state_, boxes, row);
 }
 
 void TMainForm::ListView1Click() {
@@ -474,7 +474,7 @@ LRESULT TMainForm::listNotify(NMHDR* header) {
             const bool now = ((change->uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
             if (known_[row] == now) return 0;
             known_[row] = now;
-            ListView1ItemChecked();
+            ListView1ItemChecked(change->iItem);
             return 0;
         }
         case NM_CLICK:

@@ -71,7 +71,7 @@ public:
     void SmartInfoBtnClick();
     void CloseBnClick();
     void SpecialTipShapeMouseDown(bool ctrlDown);
-    void ListView1ItemChecked();
+    void ListView1ItemChecked(int row);
     void ListView1Click();
 
     // qx::UserSeam
