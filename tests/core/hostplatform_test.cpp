@@ -130,7 +130,7 @@ TEST(HostPlatform, UnknownValuesAreErrors) {
 
 TEST(HostPlatform, UnsetOrEmptyIsTheRealBackEnd) {
     TempDir dir;
-    const std::string trace = dir.file("real.jsonl").string();
+    const std::string trace = dir.file("real.jsonl");
     for (const char* value : {static_cast<const char*>(nullptr), ""}) {
         std::string error;
         auto host = HostPlatform::select(value, trace.c_str(), error);
