@@ -1,29 +1,27 @@
 // Creation of the main window's state and the common steps of the action buttons.
 #include "app/MainState.h"
 
-#include <fstream>
 #include <limits>
 
 #include "QXLib/DbgLog.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
-#include "platform/Utf8Path.h"
+#include "platform/BinaryFile.h"
 
 namespace qx {
 
 namespace {
 
 // Size of the executable as an open-and-seek-to-end reports it; 0 when it can't be opened.
-// The stream position is 64-bit on every platform, so a size beyond the signed 32-bit range
-// is clamped instead of wrapping into a negative (file-mode) value.
+// The position is 64-bit on every platform, so a size beyond the signed 32-bit range is
+// clamped instead of wrapping into a negative (file-mode) value.
 int32_t executableSize(const std::string& path) {
     if (path.empty()) return 0;
-    std::ifstream in(Utf8Path(path), std::ios::binary);
-    if (!in.is_open()) return 0;
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    BinaryFile in(path);
+    if (!in.isOpen()) return 0;
+    const int64_t end = in.size();
     if (end <= 0) return 0;
-    constexpr std::streamoff kMax = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(end > kMax ? kMax : end);
 }
 
@@ -90,5 +88,30 @@ int CountCheckedRows(MainState& state, UserSeam& user) {
 }
 
 void SetRowStatus(UserSeam& user, int row, const std::string& text) { user.setRowStatus(row, text); }
+
+void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages) {
+    Clock* clock = platform().clock;
+    const uint32_t start = clock->tickCount();
+    for (;;) {
+        if (!pumpMessages()) break;
+        const uint32_t elapsed = clock->tickCount() - start;  // unsigned: survives the wrap
+        if (elapsed >= ms) break;
+        clock->sleep(elapsed + 10 < ms ? 10 : ms - elapsed);
+    }
+}
+
+void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&)) {
+    if (state.actionRunning) return;
+    state.actionRunning = true;
+    try {
+        procedure(state, user);
+    } catch (...) {
+        // An action cut off by an error must not leave the window locked.
+        state.actionRunning = false;
+        UnlockButtons(state, user);
+        throw;
+    }
+    state.actionRunning = false;
+}
 
 }  // namespace qx

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,17 @@ void LockButtons(MainState& state, UserSeam& user);
 void UnlockButtons(MainState& state, UserSeam& user);
 int CountCheckedRows(MainState& state, UserSeam& user);
 void SetRowStatus(UserSeam& user, int row, const std::string& text);
+
+// Runs one action procedure (Update Firmware, Secure Erase, Smart Info) unless one already
+// runs. An error escaping it unlocks the window again and is passed on to the caller, which
+// shows it in the toolkit's error box.
+void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&));
+
+// The user seam's pause: waits `ms` milliseconds on the platform clock, calling
+// `pumpMessages` between short sleeps so the window keeps answering (on the virtual clock of
+// tests the sleeps advance time at once). Ends early when `pumpMessages` returns false (the
+// program is quitting).
+void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages);
 
 // Scan work of FormShow: the scan, then the action buttons.
 void ScanWork(MainState& state, UserSeam& user);

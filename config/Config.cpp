@@ -1,10 +1,8 @@
 // Loading QXUpdater.ini through the platform's profile functions.
 #include "config/Config.h"
 
-#include <filesystem>
-
 #include "platform/Platform.h"
-#include "platform/Utf8Path.h"
+#include "platform/BinaryFile.h"
 
 namespace qx {
 
@@ -15,10 +13,7 @@ constexpr const char* kSection = "DeviceSetting";
 // A file, not a directory: a directory standing at the path is no configuration, and the
 // write that follows reports that the file cannot be made there.
 bool fileExists(const std::string& path) {
-    std::error_code ec;
-    const auto status =
-        std::filesystem::status(Utf8Path(path), ec);
-    return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+    return KindOfPath(path) == PathKind::File;
 }
 
 }  // namespace

@@ -1,17 +1,13 @@
 // Profile ("INI") files read and written without the operating system's help.
 #include "platform/ProfileFile.h"
 
-#include "platform/Utf8Path.h"
+#include "platform/BinaryFile.h"
 
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 namespace qx {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -76,22 +72,20 @@ Line parseLine(std::string text) {
 
 Contents readContents(const std::string& path) {
     Contents c;
-    std::error_code ec;
-    const fs::path p = Utf8Path(path);
-    if (!fs::exists(p, ec)) return c;
+    const PathKind kind = KindOfPath(path);
+    if (kind == PathKind::Missing || kind == PathKind::Unknown) return c;
     c.exists = true;
-    if (fs::is_directory(p, ec)) {
+    if (kind == PathKind::Directory) {
         c.readable = false;
         return c;
     }
-    std::ifstream in(p, std::ios::binary);
-    if (!in) {
+    BinaryFile in(path);
+    if (!in.isOpen()) {
         c.readable = false;
         return c;
     }
     std::string data(kProfileMaxFileBytes + 1, '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    data.resize(static_cast<size_t>(in.gcount()));
+    data.resize(in.read(data.data(), data.size()));
     if (data.size() > kProfileMaxFileBytes) {
         data.resize(kProfileMaxFileBytes);
         c.complete = false;
@@ -225,11 +219,7 @@ bool ProfileWriteString(const std::string& section, const std::string& key,
         out += l.text;
         out += "\r\n";
     }
-    std::ofstream f(Utf8Path(path), std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(out.data(), static_cast<std::streamsize>(out.size()));
-    f.flush();
-    return static_cast<bool>(f);
+    return WriteWholeFile(path, out);
 }
 
 }  // namespace qx

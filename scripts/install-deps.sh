@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libgl-dev
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-x86-64 wine64
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
   xauth xvfb
   libudev-dev umockdev libumockdev-dev
   dpkg-dev desktop-file-utils appstream pkexec python3

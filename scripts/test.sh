@@ -25,6 +25,8 @@ cmake --build --preset mingw -j "$jobs" --target qxcore_tests
 echo "== Windows tests under Wine"
 bash scripts/run-wine-tests.sh build/mingw/qxcore_tests.exe
 
+bash scripts/ci-win32.sh
+
 echo "== native tests"
 ctest --preset default -j "$jobs"
 

@@ -5,28 +5,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
-#include "platform/Utf8Path.h"
+#include "platform/BinaryFile.h"
 
 namespace qx {
 
 namespace {
 
 // Reads up to `size` bytes at the current position; returns how many arrived.
-size_t readSome(std::ifstream& in, uint8_t* dst, size_t size) {
-    if (!in) return 0;
-    in.read(reinterpret_cast<char*>(dst), static_cast<std::streamsize>(size));
-    return static_cast<size_t>(in.gcount());
-}
+size_t readSome(BinaryFile& in, uint8_t* dst, size_t size) { return in.read(dst, size); }
 
-bool seekTo(std::ifstream& in, uint64_t offset) {
-    if (!in) return false;
-    in.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
-    return static_cast<bool>(in);
-}
+bool seekTo(BinaryFile& in, uint64_t offset) { return in.seek(offset); }
 
 // A NUL-terminated text inside a fixed field: never reads past the field.
 std::string fieldText(const uint8_t* field, size_t width) {
@@ -48,13 +37,12 @@ uint32_t readLe32(const uint8_t* p) {
 
 PackageStartup ReadPackageStartup(const std::string& exePath) {
     PackageStartup result;
-    std::ifstream in(Utf8Path(exePath), std::ios::binary);
-    if (!in.is_open()) return result;
+    BinaryFile in(exePath);
+    if (!in.isOpen()) return result;
     result.opened = true;
     if (seekTo(in, kPackageHeaderOffset)) readSome(in, result.header.data(), result.header.size());
     if (HeaderPictureFlag(result.header)) {
         result.picture.assign(kPictureAreaSize, 0);
-        in.clear();
         if (seekTo(in, kPictureAreaOffset)) readSome(in, result.picture.data(), result.picture.size());
     }
     return result;
@@ -88,8 +76,8 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
                                                     const std::vector<uint8_t>& image)>& consumer) {
     const int32_t slots = SlotCount(exeFileSize, pictureFlag);
     if (slots <= 0) return -1;
-    std::ifstream in(Utf8Path(exePath), std::ios::binary);
-    if (!in.is_open()) return -1;
+    BinaryFile in(exePath);
+    if (!in.isOpen()) return -1;
     if (!seekTo(in, ImageBase(pictureFlag))) return -1;
 
     for (int slot = 0; slot < slots; ++slot) {
@@ -114,11 +102,10 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
 
 bool LoadImageFile(const std::string& path, std::vector<uint8_t>& buffer, uint64_t& length) {
     buffer.assign(kImageArea, 0xFF);
-    std::error_code ec;
-    const uintmax_t size = std::filesystem::file_size(Utf8Path(path), ec);
-    length = ec ? 0 : static_cast<uint64_t>(size);
-    std::ifstream in(Utf8Path(path), std::ios::binary);
-    if (!in.is_open()) return false;
+    BinaryFile in(path);
+    const int64_t size = in.size();
+    length = size < 0 ? 0 : static_cast<uint64_t>(size);
+    if (!in.isOpen() || !in.seek(0)) return false;
     readSome(in, buffer.data(), buffer.size());  // past the end of the file stays 0xFF
     return true;
 }

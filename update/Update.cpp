@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -140,7 +139,10 @@ std::string diskLine(const char* format, int disk) {
 std::string executableDirectory(const MainState& state) {
     std::string exe = state.ExePath;
     if (exe.empty() && platform().kernel != nullptr) exe = platform().kernel->executablePath();
-    return std::filesystem::path(exe).parent_path().string();
+    // The folder part of the path, as the bytes came (UTF-8); a drive root keeps its separator.
+    const size_t sep = exe.find_last_of("\\/");
+    if (sep == std::string::npos) return std::string();
+    return exe.substr(0, sep == 0 || exe[sep - 1] == ':' ? sep + 1 : sep);
 }
 
 // Package mode: the first 10 bytes of the header's version text, cut at a NUL; the

@@ -8,11 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
+#include "platform/BinaryFile.h"
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
 #include "platform/sim/SimDrive.h"
@@ -872,22 +871,19 @@ std::unique_ptr<SimBench> SimBench::fromText(const std::string& text, std::strin
 }
 
 std::unique_ptr<SimBench> SimBench::fromFile(const std::string& path, std::string& error) {
-    constexpr std::streamoff kMaxFile = 1 << 20;
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
+    constexpr int64_t kMaxFile = 1 << 20;
+    BinaryFile f(path);
+    if (!f.isOpen()) {
         error = "cannot open bench file '" + path + "'";
         return nullptr;
     }
-    f.seekg(0, std::ios::end);
-    const std::streamoff size = f.tellg();
+    const int64_t size = f.size();
     if (size < 0 || size > kMaxFile) {
         error = "bench file '" + path + "' is larger than 1 MiB";
         return nullptr;
     }
-    f.seekg(0, std::ios::beg);
     std::string text(static_cast<size_t>(size), '\0');
-    f.read(text.data(), size);
-    if (f.gcount() != size) {
+    if (!f.seek(0) || f.read(text.data(), text.size()) != text.size()) {
         error = "cannot read bench file '" + path + "'";
         return nullptr;
     }

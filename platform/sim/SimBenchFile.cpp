@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstring>
 #include <set>
-#include <sstream>
 
 #include "platform/sim/SimBench.h"
 
@@ -36,9 +35,15 @@ std::string lower(std::string s) {
 
 std::vector<std::string> words(const std::string& s) {
     std::vector<std::string> out;
-    std::istringstream in(s);
-    std::string w;
-    while (in >> w) out.push_back(w);
+    // Split at white space as the C locale knows it.
+    size_t i = 0;
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
+    while (i < s.size()) {
+        while (i < s.size() && space(s[i])) ++i;
+        const size_t start = i;
+        while (i < s.size() && !space(s[i])) ++i;
+        if (i > start) out.push_back(s.substr(start, i - start));
+    }
     return out;
 }
 

@@ -8,8 +8,8 @@
 #include "QXLib/Smart.h"
 #include "QXLib/Transport.h"
 #include "gui/GuiTestSupport.h"
-#include "smart/InformationForm.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/InformationForm.h"
+#include "app/qt/ShutDownForm.h"
 
 using qx::guitest::BenchScope;
 using qx::guitest::ModalPoller;

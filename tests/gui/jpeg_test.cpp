@@ -1,7 +1,7 @@
 // The picture decoder: good pictures decode, broken ones give an error text and no image.
 #include <QtTest>
 
-#include "app/JpegPicture.h"
+#include "app/qt/JpegPicture.h"
 #include "gui/GuiTestSupport.h"
 
 using qx::guitest::makeJpeg;

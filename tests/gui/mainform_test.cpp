@@ -18,10 +18,10 @@
 #include "QXLib/DbgLog.h"
 #include "QXLib/Smart.h"
 #include "QXLib/Transport.h"
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 #include "gui/GuiTestSupport.h"
-#include "smart/InformationForm.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/InformationForm.h"
+#include "app/qt/ShutDownForm.h"
 
 using qx::guitest::BenchScope;
 using qx::guitest::ModalPoller;
@@ -65,6 +65,13 @@ std::unique_ptr<sim::SimBench> benchWithoutDrives(const QString& exePath) {
     setup.disks.push_back(disk);
     setup.executablePath = exePath.toStdString();
     return std::make_unique<sim::SimBench>(setup);
+}
+
+// Shows the window and lets its events run until the scan that follows the first paint is
+// done (or did not start: a picture error stops the showing).
+void showAndScan(TMainForm& m) {
+    m.show();
+    for (int round = 0; round < 1000 && m.scanPending(); ++round) QCoreApplication::processEvents();
 }
 
 QString cell(TMainForm& w, int row, int column) {
@@ -245,7 +252,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         QVERIFY(!m.state().FirstShow);
         QVERIFY(!m.windowIcon().isNull());
         QCOMPARE(m.rowCount(), 4);
@@ -276,7 +283,7 @@ private slots:
         BenchScope scope(benchWithoutDrives(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         QCOMPARE(m.rowCount(), 0);
         QCOMPARE(m.DeviceList->count(), 0);
         QVERIFY(!m.DownloadCodeBtn->isEnabled());
@@ -290,7 +297,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         m.setRowStatus(0, "Pass");
         m.appendLog("old line");
         int rowsAtBox = -1;
@@ -318,7 +325,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         clickBox(m, 0);
         QCOMPARE(checks(m), (std::vector<bool>{true, false, false, false}));
         QCOMPARE(m.state().CheckedCount, 1);
@@ -347,7 +354,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         m.ListView1->setFocus();
         m.ListView1->setCurrentCell(0, 1);  // the space bar works from any cell of the row
         QTest::keyClick(m.ListView1, Qt::Key_Space);
@@ -375,7 +382,7 @@ private slots:
         BenchScope scope(benchWithoutDrives(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         m.addRow({"1", "Quorvex QX-T74 256GB", "S1", "1.02", "238"});
         m.addRow({"2", "PassMark SSD", "S2", "1.02", "238"});
         m.addRow({"3", "Quorvex QX-T74 64GB", "S3", "0.98", "59"});
@@ -425,7 +432,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         ModalPoller poller;
         QTest::mousePress(m.Shape1, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
         QTest::mouseRelease(m.Shape1, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
@@ -450,7 +457,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         m.state().actionRunning = true;
         QVERIFY(!m.close());  // the title bar's close button, Alt-F4
         QVERIFY(m.isVisible());
@@ -466,7 +473,7 @@ private slots:
         TMainForm& m = *w.main;
         ModalPoller poller;
         poller.then(ModalPoller::press(QMessageBox::Ok));
-        m.show();
+        showAndScan(m);
         QCOMPARE(poller.seen.size(), size_t{1});
         QCOMPARE(poller.seen[0].icon, QMessageBox::Critical);
         QCOMPARE(poller.seen[0].title, kDefaultTitle);
@@ -506,7 +513,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         QCOMPARE(m.size(), QSize(820, 610));
         QVERIFY(m.Image2->isVisible());
         QCOMPARE(m.Image2->pixmap().size(), QSize(820, 610));
@@ -523,7 +530,7 @@ private slots:
         TMainForm& m = *w.main;
         QCOMPARE(m.state().PackageMode, 1);
         QCOMPARE(m.appTitle(), QStringLiteral(" Toolbox A.1.19(RC2)"));
-        m.show();
+        showAndScan(m);
         QCOMPARE(m.windowTitle(), QStringLiteral("QX Demo SSD A.1.19(RC2) [1.06]"));
         QCOMPARE(m.appTitle(), QStringLiteral(" Toolbox A.1.19(RC2)"));
         QVERIFY(m.Image2->isVisible());
@@ -540,7 +547,7 @@ private slots:
         BenchScope scope(demoBench(exe));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         QCOMPARE(m.windowTitle(), QStringLiteral("QX Demo SSD A.1.19(RC2) [1.06]"));
         QVERIFY(m.Image2->isHidden());
         QCOMPARE(m.size(), QSize(800, 600));
@@ -656,7 +663,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         clickBox(m, 1);
         ModalPoller poller;
         bool exitEnabledInside = true;
@@ -686,7 +693,7 @@ private slots:
         BenchScope scope(demoBench(exe));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         QCOMPARE(m.rowCount(), 4);
         clickBox(m, 0);
 

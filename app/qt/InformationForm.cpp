@@ -1,6 +1,6 @@
 // The SMART window: a read-only text box of report lines and the button that reads them.
 // A failed read leaves the box as it was.
-#include "smart/InformationForm.h"
+#include "app/qt/InformationForm.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 #include "smart/SmartReport.h"
 
 TInformationForm::TInformationForm(QWidget* parent)

@@ -1,12 +1,12 @@
 // The shutdown prompt: "Shut down now" asks once more and then requests the power-off
 // through the platform; every failure there is silent and leaves the prompt open.
-#include "update/ShutDownForm.h"
+#include "app/qt/ShutDownForm.h"
 
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 #include "platform/Platform.h"
 
 namespace {

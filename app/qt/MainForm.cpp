@@ -1,6 +1,6 @@
 // The main window: layout, first-show work, the drive list's handlers, the buttons, and the
 // user seam through which the procedures ask and tell the user.
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -29,15 +29,15 @@
 #include <stdexcept>
 
 #include "QXLib/DbgLog.h"
-#include "app/JpegPicture.h"
+#include "app/qt/JpegPicture.h"
 #include "devices/Discovery.h"
 #include "devices/Scan.h"
 #include "platform/Platform.h"
-#include "smart/InformationForm.h"
+#include "app/qt/InformationForm.h"
 #include "smart/SmartReport.h"
 #include "update/Package.h"
 #include "update/SecureErase.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/ShutDownForm.h"
 #include "update/Update.h"
 
 // The icon lives in a resource compiled into a static library: it has to be pulled in by
@@ -400,7 +400,32 @@ void TMainForm::guarded(const std::function<void()>& body) { qx::RunGuarded(appT
 void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Shown by the program (not restored by the window manager): the window's show work.
-    if (!event->spontaneous()) FormShow();
+    // The first-show work comes before the window is painted; the scan right after the
+    // first paint, so the window is on the screen while the drives answer.
+    if (event->spontaneous()) return;
+    bool shown = false;
+    guarded([&] { shown = !state_.FirstShow || firstShowWork(); });
+    if (!shown) return;
+    scanPending_ = true;
+    update();
+}
+
+void TMainForm::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // Queued behind this paint: the window and its controls are drawn and flushed first.
+    if (scanPending_ && !scanQueued_) {
+        scanQueued_ = true;
+        QMetaObject::invokeMethod(this, [this] { runScanAfterPaint(); }, Qt::QueuedConnection);
+    }
+}
+
+void TMainForm::runScanAfterPaint() {
+    scanQueued_ = false;
+    if (!scanPending_) return;
+    scanPending_ = false;
+    if (onMilestone) onMilestone("first-paint");
+    guarded([this] { scanWork(); });
+    if (onMilestone) onMilestone("list-filled");
 }
 
 bool TMainForm::firstShowWork() {
@@ -449,11 +474,15 @@ void TMainForm::FormShow() {
             // A picture that cannot be decoded stops this showing: no scan, and the
             // first-show work is tried again at the next showing.
             if (!firstShowWork()) return;
-            state_.FirstShow = false;
         }
-        qx::ScanWork(state_, *this);
-        syncDeviceList();
+        scanWork();
     });
+}
+
+void TMainForm::scanWork() {
+    state_.FirstShow = false;
+    qx::ScanWork(state_, *this);
+    syncDeviceList();
 }
 
 void TMainForm::syncDeviceList() {
@@ -464,6 +493,7 @@ void TMainForm::syncDeviceList() {
 }
 
 void TMainForm::ScanBnClick() {
+    scanPending_ = false;  // this scan replaces the one still waiting for the first paint
     guarded([this] {
         qx::RescanDevices();
         notice(state_.caption, "Device scan is finished", BoxIcon::None);
@@ -494,20 +524,7 @@ void TMainForm::SpecialTipShapeMouseDown(Qt::KeyboardModifiers modifiers) {
 }
 
 void TMainForm::runAction(void (*procedure)(qx::MainState&, qx::UserSeam&)) {
-    if (state_.actionRunning) return;
-    state_.actionRunning = true;
-    bool failed = false;
-    guarded([&] {
-        try {
-            procedure(state_, *this);
-        } catch (...) {
-            failed = true;
-            throw;
-        }
-    });
-    state_.actionRunning = false;
-    // An action cut off by an error must not leave the window locked.
-    if (failed) qx::UnlockButtons(state_, *this);
+    guarded([&] { qx::RunAction(state_, *this, procedure); });
 }
 
 void TMainForm::DownloadCodeBtnClick() { runAction(&qx::DownloadCodeBtnClick); }
@@ -630,16 +647,10 @@ void TMainForm::enableActions(bool on) {
 }
 
 void TMainForm::pause(uint32_t ms) {
-    // Waits on the platform clock: on the virtual clock of tests the sleeps advance time at
-    // once, on the real clock the window keeps answering between short sleeps.
-    qx::Clock* clock = qx::platform().clock;
-    const uint32_t start = clock->tickCount();
-    for (;;) {
+    qx::PauseWhilePumping(ms, [] {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        const uint32_t elapsed = clock->tickCount() - start;
-        if (elapsed >= ms) break;
-        clock->sleep(std::min<uint32_t>(ms - elapsed, 10));
-    }
+        return true;
+    });
 }
 
 void TMainForm::showShutdownPrompt() {

@@ -100,6 +100,12 @@ public:
     qx::MainState& state() { return state_; }
     const QString& appTitle() const { return appTitle_; }
 
+    // True from the showing until the scan that follows the first paint has run.
+    bool scanPending() const { return scanPending_; }
+    // Told "first-paint" when the first showing has been painted and "list-filled" when
+    // the scan that follows it has filled the list (start-up timing).
+    std::function<void(const char* milestone)> onMilestone;
+
     // Handlers.
     void FormShow();
     void ScanBnClick();
@@ -146,6 +152,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     class Boxes;
@@ -154,6 +161,8 @@ private:
     // First-show work; false when the picture could not be decoded (already reported).
     bool firstShowWork();
     void syncDeviceList();
+    void scanWork();
+    void runScanAfterPaint();
     void centreOnScreen();
     // Runs a handler body; an error escaping it is shown in the standard error box.
     void guarded(const std::function<void()>& body);
@@ -163,4 +172,6 @@ private:
     QString appTitle_;
     TShutDownForm* shutDownForm_ = nullptr;
     TInformationForm* informationForm_ = nullptr;
+    bool scanPending_ = false;
+    bool scanQueued_ = false;
 };

@@ -2,17 +2,19 @@
 #include <QApplication>
 #include <QString>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "app/MainForm.h"
+#include "app/qt/MainForm.h"
 #include "app/MainState.h"
 #include "platform/HostPlatform.h"
 #include "platform/Platform.h"
-#include "smart/InformationForm.h"
-#include "update/ShutDownForm.h"
+#include "app/qt/InformationForm.h"
+#include "app/qt/ShutDownForm.h"
 
 #if defined(__linux__)
 #include <QDBusConnection>
@@ -88,6 +90,20 @@ int main(int argc, char** argv) {
         auto* shutDownForm = new TShutDownForm(mainForm.get());  // centred on the main window
         informationForm = std::make_unique<TInformationForm>();   // placed by the system
         mainForm->setModalForms(shutDownForm, informationForm.get());
+        // Start-up timing (scripts/measure-startup.sh): the moments of the first painted
+        // showing and of the filled list, in milliseconds of the Unix epoch.
+        if (const char* times = std::getenv("QXUPDATER_STARTUP_TIMES"); times && *times) {
+            const std::string path = times;
+            mainForm->onMilestone = [path](const char* milestone) {
+                const double ms = std::chrono::duration<double, std::milli>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count();
+                if (FILE* f = std::fopen(path.c_str(), "a")) {
+                    std::fprintf(f, "%s %.1f\n", milestone, ms);
+                    std::fclose(f);
+                }
+            };
+        }
         mainForm->show();
     } catch (const std::exception& e) {
         qx::ShowErrorBox(mainForm ? mainForm->appTitle() : startTitle, QString::fromLocal8Bit(e.what()));

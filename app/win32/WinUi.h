@@ -1,0 +1,89 @@
+// Small pieces the Win32 windows share: text conversion, pixel-height fonts, the standard
+// error box, the file chooser's filter form, the modal run of an owned window, and the
+// message pump that a responsive wait uses.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace qx::win32 {
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+std::wstring WindowText(HWND hwnd);
+
+// A font of `face` whose characters are `pixels` high (a negative LOGFONT height),
+// ANSI character set. The caller owns it (DeleteObject).
+HFONT PixelFont(const wchar_t* face, int pixels, bool bold = false);
+
+// The standard error box: error icon, OK, the application title as caption, modal to
+// the application.
+void ShowErrorBox(const std::string& appTitle, const std::string& text);
+
+// "Description|pattern|Description|pattern" as the open dialog takes it: the parts separated
+// by NULs, ending with two NULs.
+std::wstring OpenDialogFilter(const std::string& filter);
+
+// Handles the dialog keys (Tab, arrows, Enter, Escape) of the window the message is for,
+// then translates and dispatches it.
+void DispatchWithDialogKeys(MSG& msg);
+
+// Dispatches every message waiting in the thread's queue. False when WM_QUIT was seen
+// (it is posted again for the outer loop).
+bool PumpWaitingMessages();
+
+// Shows `window` modally over `owner`: the owner is disabled, the window runs its own
+// message loop until `done` becomes true (or WM_QUIT arrives), then the owner is enabled
+// again before the window is hidden, so activation returns to it.
+void RunModal(HWND window, HWND owner, const bool& done);
+
+// Puts a window's client area at `width` x `height` for its style.
+void SetClientSize(HWND hwnd, int width, int height);
+// Centres a window on the desktop, or over `over` when given.
+void CentreWindow(HWND hwnd, HWND over = nullptr);
+
+// Runs a handler body; an error escaping it is shown in the standard error box with
+// `appTitle` (errors never cross the system's window procedures).
+template <typename Body>
+void Guarded(const std::string& appTitle, Body&& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        ShowErrorBox(appTitle, e.what());
+    } catch (...) {
+        ShowErrorBox(appTitle, std::string());
+    }
+}
+
+// Registers a window class of this module once: arrow cursor, button-face background.
+void RegisterFormClass(const wchar_t* name, WNDPROC proc, bool background = true);
+
+// The window procedure of a form class T: the object comes with WM_NCCREATE (the creation
+// parameter), every message goes to T::handle(hwnd, msg, wParam, lParam), and an error
+// escaping it ends in the standard error box.
+template <typename T>
+LRESULT CALLBACK FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The application title (task-bar button, captions of the simple message boxes and of the
+// error box), set by the main window.
+std::string& ApplicationTitle();
+
+// The module the windows and their resources belong to.
+HINSTANCE Instance();
+
+template <typename T>
+LRESULT CALLBACK FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE)
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    auto* form = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    LRESULT result = 0;
+    Guarded(ApplicationTitle(), [&] { result = form->handle(hwnd, msg, wParam, lParam); });
+    return result;
+}
+
+}  // namespace qx::win32
