@@ -743,7 +743,7 @@ private slots:
         BenchScope scope(demoBench(exePath_));
         Windows w;
         TMainForm& m = *w.main;
-        m.show();
+        showAndScan(m);
         clickBox(m, 0);
         QCOMPARE(m.state().CheckedIndex, 0);
         ModalPoller poller;
