@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -29,6 +28,7 @@
 #include "devices/Scan.h"
 #include "smart/SmartReport.h"
 #include "support/BenchSpecs.h"
+#include "support/FaultMatrix.h"
 #include "support/ProcedureBench.h"
 #include "support/ScriptedUser.h"
 #include "support/SimFixture.h"
@@ -40,151 +40,18 @@ namespace qx {
 namespace {
 
 using sim::SimCall;
+using test::Expected;
+using test::Failure;
+using test::Lines;
 using test::ProcedureBench;
-using Lines = std::vector<std::string>;
-
-enum class Failure { AtaError, CheckCondition, ControlFails, TimeOut, ShortData };
-
-const char* nameOf(Failure f) {
-    switch (f) {
-        case Failure::AtaError: return "AtaError";
-        case Failure::CheckCondition: return "CheckCondition";
-        case Failure::ControlFails: return "ControlFails";
-        case Failure::TimeOut: return "TimeOut";
-        case Failure::ShortData: return "ShortData";
-    }
-    return "?";
-}
-
-// Test names and failure messages show the kind by name.
-void PrintTo(Failure f, std::ostream* os) { *os << nameOf(f); }
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool dataIn(const SimCall& c) { return c.direction == "in" && c.length > 0 && c.kind != "devnum"; }
-
-// Whether a drive or transport can fail this call in that way: ERR needs an ATA command,
-// CHECK CONDITION a SCSI pass-through (the ATA path has no sense data on Windows; its
-// translator's errors arrive as ERR, covered above), a short transfer a data-in command.
-bool applies(Failure f, const SimCall& c) {
-    switch (f) {
-        case Failure::AtaError: return c.hasTaskFile;
-        case Failure::CheckCondition: return c.kind == "scsi";
-        case Failure::ControlFails:
-        case Failure::TimeOut: return true;
-        case Failure::ShortData: return dataIn(c);
-    }
-    return false;
-}
-
-// The fault that makes the (position + 1)-th control call on the disk fail.
-sim::SimFault faultAt(size_t position, Failure f, const SimCall& c) {
-    sim::SimFault x;
-    x.key = "call";
-    x.occurrence = static_cast<int>(position + 1);
-    switch (f) {
-        case Failure::AtaError: x.kind = sim::FaultKind::AtaError; x.errorReg = 0x04; break;
-        case Failure::CheckCondition:
-            x.kind = sim::FaultKind::CheckCondition;
-            x.senseKey = 0x04;  // HARDWARE ERROR
-            x.asc = 0x44;       // internal target failure
-            x.ascq = 0x00;
-            break;
-        case Failure::ControlFails: x.kind = sim::FaultKind::ControlFails; break;
-        case Failure::TimeOut: x.kind = sim::FaultKind::TimeOut; break;
-        case Failure::ShortData:
-            x.kind = sim::FaultKind::ShortData;
-            x.bytes = c.length / 2;
-            break;
-    }
-    return x;
-}
-
-// Whether the bench shows call `c` failed the intended way (the fault hit that command).
-bool failedAsAsked(Failure f, const SimCall& c) {
-    switch (f) {
-        case Failure::AtaError:
-            if (c.kind == "scsi") return c.scsiStatus == 0x02;
-            if (c.kind == "smart") return c.driverError != 0;
-            return (c.taskFileOut[6] & 0x01) != 0;
-        case Failure::CheckCondition: return c.result && c.scsiStatus == 0x02;
-        case Failure::ControlFails: return !c.result && c.lastError == 1117;
-        case Failure::TimeOut: return !c.result && c.lastError == 121;
-        case Failure::ShortData: return c.result && c.transferred < c.length;
-    }
-    return false;
-}
-
-// What identifies a command, for comparing the commands of two runs.
-std::string signature(const SimCall& c) {
-    char text[160];
-    const auto& t = c.taskFileIn;
-    std::snprintf(text, sizeof text, "%s %02x%02x%02x%02x%02x%02x%02x cdb%02x %s %u", c.kind.c_str(), t[0],
-                  t[1], t[2], t[3], t[4], t[5], t[6], c.kind == "scsi" ? c.cdb[0] : 0, c.direction.c_str(),
-                  static_cast<unsigned>(c.length));
-    return text;
-}
-
-std::vector<SimCall> callsTo(const sim::SimBench& bench, const std::string& path) {
-    std::vector<SimCall> out;
-    for (const SimCall& c : bench.calls()) {
-        if (lower(c.path) == lower(path)) out.push_back(c);
-    }
-    return out;
-}
-
-// The diagnostic lines the transport writes for a call that failed this way.
-Lines transportLines(Failure f, const SimCall& c) {
-    char line[160];
-    const bool in = c.direction == "in";
-    if (c.kind == "ata") {
-        const char* name = in ? "ReadATACommandWithTimeOutValue" : "WriteATACommandWithTimeOutValue";
-        switch (f) {
-            case Failure::ControlFails:
-                std::snprintf(line, sizeof line, "%s() fail\r\n", name);
-                return {line};
-            case Failure::TimeOut:
-                std::snprintf(line, sizeof line, "%s() fail\r\n", name);
-                return {line, "Timeout = 11 sec\r\n"};
-            case Failure::ShortData:
-                std::snprintf(line, sizeof line, "%s(): %u of %u bytes transferred\r\n", name, c.length / 2,
-                              c.length);
-                return {line};
-            default: return {};
-        }
-    }
-    if (c.kind == "smart") {
-        if (f != Failure::ShortData) return {};  // its failures are silent
-        std::snprintf(line, sizeof line, "SmartReceiveData(): %u of 528 bytes returned\r\n", 16 + c.length / 2);
-        return {line};
-    }
-    if (c.kind == "scsi") {
-        const char* name = in ? "ReadSCSICommandWithTimeOutValue" : "WriteSCSICommandWithTimeOutValue";
-        switch (f) {
-            case Failure::ControlFails:
-            case Failure::TimeOut:
-                std::snprintf(line, sizeof line, "LastError(%s)[1] = %d\r\n", name,
-                              f == Failure::TimeOut ? 121 : 1117);
-                return {line};
-            case Failure::CheckCondition: return {"SCSI CHECK CONDITION: sense key 04h, ASC 44h, ASCQ 00h\r\n"};
-            case Failure::AtaError:
-                if (c.cdb[0] != 0xA1) return {"SCSI CHECK CONDITION: sense key 0Bh, ASC 00h, ASCQ 00h\r\n"};
-                return {"SCSI CHECK CONDITION: sense key 0Bh, ASC 00h, ASCQ 00h\r\n", "ATA status 51h, error 04h\r\n"};
-            case Failure::ShortData:
-                std::snprintf(line, sizeof line, "%s(): %u of %u bytes transferred\r\n", name, c.length / 2,
-                              c.length);
-                return {line};
-        }
-    }
-    return {};  // the device number query fails silently
-}
-
-bool logged(const std::vector<std::string>& output, size_t from, const std::string& line) {
-    return std::find(output.begin() + static_cast<std::ptrdiff_t>(from), output.end(), line) != output.end();
-}
+using test::applies;
+using test::callsTo;
+using test::faultAt;
+using test::failedAsAsked;
+using test::logged;
+using test::nameOf;
+using test::signature;
+using test::transportLines;
 
 // One run of a flow: what it left to check.
 struct FlowRun {
@@ -244,7 +111,7 @@ Matrix runMatrix(Failure failure, const Flow& flow,
         for (size_t i = 0; i <= k; ++i) EXPECT_EQ(signature(faulty.target[i]), signature(good.target[i])) << i;
         EXPECT_TRUE(failedAsAsked(failure, faulty.target[k]));
         for (const std::string& line : transportLines(failure, call)) {
-            EXPECT_TRUE(logged(faulty.debug, 0, line)) << line;
+            EXPECT_TRUE(logged(faulty.debug, line)) << line;
         }
         // No command reaches the drive whose row is not checked (the scan has no checks).
         EXPECT_TRUE(faulty.others.empty());
@@ -262,23 +129,6 @@ void expectAfter(const FlowRun& good, const FlowRun& faulty, size_t k, const std
     for (size_t i = k + 1; i < faulty.target.size(); ++i) got.push_back(signature(faulty.target[i]));
     EXPECT_EQ(got, want);
 }
-
-std::vector<size_t> range(size_t from, size_t to) {
-    std::vector<size_t> r;
-    for (size_t i = from; i < to; ++i) r.push_back(i);
-    return r;
-}
-
-bool isSetFeatures(const SimCall& c, uint8_t value) {
-    return c.hasTaskFile && c.taskFileIn[6] == 0xEF && c.taskFileIn[0] == 0xDC && c.taskFileIn[1] == value;
-}
-bool isVendorWrite(const SimCall& c) {
-    return c.hasTaskFile && (c.taskFileIn[6] == 0x88 || c.taskFileIn[6] == 0x8F) && c.taskFileIn[3] == 0x34;
-}
-bool isVendorRead(const SimCall& c) {
-    return c.hasTaskFile && (c.taskFileIn[6] == 0x86 || c.taskFileIn[6] == 0x8A) && c.taskFileIn[3] == 0x34;
-}
-bool isIdentify(const SimCall& c) { return c.hasTaskFile && c.taskFileIn[6] == 0xEC; }
 
 class FaultMatrix : public ::testing::TestWithParam<Failure> {
 protected:
@@ -350,7 +200,6 @@ TEST_P(FaultMatrix, Scan) {
             return r;
         };
         const Matrix m = runMatrix(GetParam(), flow, [&](size_t k, const FlowRun& good, const FlowRun& faulty) {
-            const SimCall& call = good.target[k];
             // The scan writes nothing into the log box and no Status cell.
             EXPECT_TRUE(faulty.log.empty());
             EXPECT_TRUE(faulty.statuses.empty());
@@ -367,47 +216,29 @@ TEST_P(FaultMatrix, Scan) {
                 const bool hasLetter = faulty.deviceList.at(0).find(":)") != std::string::npos;
                 EXPECT_EQ(hasLetter, letter);
             };
-            const bool first = k == 0;
-            if (first || (t == Target::Usb && k == 1)) {
-                // The probe IDENTIFY, the bridge's INQUIRY or the IDENTIFY through the bridge:
-                // the candidate is passed over, nothing more is sent to it, and the next
-                // drive takes caption 1.
-                ASSERT_EQ(faulty.rows.size(), 1u);
-                EXPECT_EQ(faulty.rows[0].caption, "1");
-                EXPECT_EQ(faulty.rows[0].serial, good.rows[1].serial);
-                expectAfter(good, faulty, k, {});
-            } else if (isSetFeatures(call, 0x51)) {
-                // Vendor mode on: its result is not looked at; the answer read that follows
-                // fails (the drive is not in vendor mode), which gives the probe one more
-                // round after its 200 ms wait, and that round finds the answer.
-                std::vector<size_t> after = {k + 1, k, k + 1};
-                for (size_t i : range(k + 2, good.target.size())) after.push_back(i);
-                expectAfter(good, faulty, k, after);
-                expectListedAs(listed, true);
-            } else if (isVendorRead(call)) {
-                // A failed answer read gives the probe one more round, which succeeds.
-                std::vector<size_t> after = {k - 1, k};
-                for (size_t i : range(k + 1, good.target.size())) after.push_back(i);
-                expectAfter(good, faulty, k, after);
-                expectListedAs(listed, true);
-            } else if (call.kind == "smart") {
-                // The identify data of an accepted drive: the drive is listed with what the
-                // cleared buffer holds (blank texts); the letter and the size query follow.
-                expectAfter(good, faulty, k, range(k + 1, good.target.size()));
-                DriveRow blank = listed;
-                blank.model = blank.serial = blank.firmware = "";
-                expectListedAs(blank, true);
-            } else if (call.kind == "devnum") {
-                // The drive letter: listed without one; the size query follows.
-                expectAfter(good, faulty, k, range(k + 1, good.target.size()));
-                expectListedAs(listed, false);
-            } else {
-                ASSERT_TRUE(isIdentify(call));
-                ASSERT_EQ(k + 1, good.target.size());  // the size query is the last command
-                expectAfter(good, faulty, k, {});
-                DriveRow noSize = listed;
-                noSize.capacity = "0";
-                expectListedAs(noSize, true);
+            const test::ScanExpected e = test::expectedScan(good.target, k, t == Target::Usb);
+            expectAfter(good, faulty, k, e.after);
+            switch (e.listing) {
+                case test::Listing::Dropped:
+                    // The next drive takes caption 1.
+                    ASSERT_EQ(faulty.rows.size(), 1u);
+                    EXPECT_EQ(faulty.rows[0].caption, "1");
+                    EXPECT_EQ(faulty.rows[0].serial, good.rows[1].serial);
+                    break;
+                case test::Listing::Listed: expectListedAs(listed, true); break;
+                case test::Listing::BlankIdentity: {
+                    DriveRow blank = listed;
+                    blank.model = blank.serial = blank.firmware = "";
+                    expectListedAs(blank, true);
+                    break;
+                }
+                case test::Listing::NoLetter: expectListedAs(listed, false); break;
+                case test::Listing::NoSize: {
+                    DriveRow noSize = listed;
+                    noSize.capacity = "0";
+                    expectListedAs(noSize, true);
+                    break;
+                }
             }
         });
         report("scan", t, m);
@@ -419,7 +250,6 @@ TEST_P(FaultMatrix, Scan) {
 // The firmware update, package mode.
 
 constexpr const char* kImage = "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01";
-constexpr uint8_t kDownload = 0x92;
 
 TEST_P(FaultMatrix, FirmwareUpdate) {
     test::TempDir tmp;
@@ -441,82 +271,17 @@ TEST_P(FaultMatrix, FirmwareUpdate) {
                 },
                 [](ProcedureBench& b, FlowRun&) { DownloadCodeBtnClick(b.state, b.user); });
         };
-        const Lines passed = {"Disk 1 starting update.", "Disk 1 update in progress...............................",
-                              "Disk 1 updated successfully, please shut down your system", "", ""};
-        const Lines failed = {"Disk 1 starting update.", "Disk 1 update in progress...............................",
-                              "Disk 1 update fail", "", ""};
-        const Lines unread = {"Disk 1 update fail", "", ""};
         const Matrix m = runMatrix(GetParam(), flow, [&](size_t k, const FlowRun& good, const FlowRun& faulty) {
             ASSERT_EQ(good.statuses.at(0), "Pass");
-            const SimCall& call = good.target[k];
             EXPECT_EQ(faulty.statuses.at(1), "");
-            size_t vendorOff = 0;
-            while (vendorOff < good.target.size() && !isSetFeatures(good.target[vendorOff], 0x58)) ++vendorOff;
-            ASSERT_LT(vendorOff, good.target.size());
-            const bool systemInfoCommand = k >= 1 && k <= 2;  // the record's command sector and its read
-            const auto expectOutcome = [&](const std::string& status, const Lines& log) {
-                EXPECT_EQ(faulty.statuses.at(0), status);
-                EXPECT_EQ(faulty.log, log);
-                EXPECT_EQ(passes(faulty), status == "Pass" ? 1 : 0);
-                EXPECT_EQ(faulty.firmwareInstalled, status == "Pass");
-                EXPECT_EQ(faulty.shutdownPrompts, status == "Pass" ? 1 : 0);
-            };
-            if (isSetFeatures(call, 0x51)) {
-                // Vendor mode on: its result is not looked at, so the record is still asked
-                // for; the drive is not in vendor mode and refuses the command sector, so the
-                // record cannot be read, vendor mode is switched off as always, and the
-                // drive fails without an image being looked at.
-                ASSERT_EQ(k, 0u);
-                expectAfter(good, faulty, k, {1, vendorOff});
-                expectOutcome("Fail", unread);
-                EXPECT_TRUE(logged(faulty.debug, 0, "FAILED(VC_SATA_WriteCmd)\r\n"));
-            } else if (systemInfoCommand) {
-                // The controller information record cannot be read: vendor mode off, then
-                // the drive fails without an image being looked at.
-                ASSERT_TRUE(isVendorWrite(call) || isVendorRead(call));
-                expectAfter(good, faulty, k, {vendorOff});
-                expectOutcome("Fail", unread);
-                EXPECT_TRUE(logged(faulty.debug, 0,
-                                   isVendorWrite(call) ? "FAILED(VC_SATA_WriteCmd)\r\n" : "FAILED(VC_SATA_ReadCmd)\r\n"));
-            } else if (k < vendorOff) {
-                // Stage 2 of the record (the system pages) is informational: the four page
-                // reads always go out and nothing depends on what they find, so the update
-                // goes on. A failed command sector leaves out only its own page read.
-                ASSERT_TRUE(isVendorWrite(call) || isVendorRead(call));
-                std::vector<size_t> after;
-                for (size_t i : range(k + 1, good.target.size())) {
-                    if (!(isVendorWrite(call) && i == k + 1)) after.push_back(i);
-                }
-                expectAfter(good, faulty, k, after);
-                expectOutcome("Pass", passed);
-            } else if (k == vendorOff) {
-                // Vendor mode off: its result is not looked at; DOWNLOAD MICROCODE is a
-                // standard command, so the update goes on to success.
-                expectAfter(good, faulty, k, range(k + 1, good.target.size()));
-                expectOutcome("Pass", passed);
-            } else if (isIdentify(call)) {
-                // The IDENTIFY that checks the drive before personalising: nothing is sent.
-                expectAfter(good, faulty, k, {});
-                expectOutcome("Fail", failed);
-                EXPECT_TRUE(logged(faulty.debug, 0, "[0]IDENTIFY DEVICE failed before personalising: nothing is sent\r\n"));
-            } else {
-                // A chunk of the download: the download ends there, no retry, no resend.
-                ASSERT_EQ(call.taskFileIn[6], kDownload);
-                expectAfter(good, faulty, k, {});
-                expectOutcome("Fail", failed);
-                const unsigned count = call.taskFileIn[1] | (call.taskFileIn[2] << 8);
-                const unsigned offset = call.taskFileIn[3] | (call.taskFileIn[4] << 8);
-                const bool last = k + 1 == good.target.size();
-                const bool beforeLast = k + 2 == good.target.size();
-                char line[128];
-                std::snprintf(line, sizeof line, "%s, dwBufferOffset = %u\r\n",
-                              last         ? "FAILED(LAST_RUN(VC_STD_DownloadMicroCode)[1])"
-                              : beforeLast ? "FAILED(LAST_RUN(VC_STD_DownloadMicroCode)[0])"
-                                           : "FAILED(VC_STD_DownloadMicroCode)",
-                              offset * 512);
-                EXPECT_TRUE(logged(faulty.debug, 0, line)) << line;
-                EXPECT_GT(count, 0u);
-            }
+            const Expected e = test::expectedUpdate(good.target, k);
+            expectAfter(good, faulty, k, e.after);
+            EXPECT_EQ(faulty.statuses.at(0), e.status);
+            EXPECT_EQ(faulty.log, e.log);
+            EXPECT_EQ(passes(faulty), e.status == "Pass" ? 1 : 0);
+            EXPECT_EQ(faulty.firmwareInstalled, e.status == "Pass");
+            EXPECT_EQ(faulty.shutdownPrompts, e.status == "Pass" ? 1 : 0);
+            for (const std::string& line : e.debug) EXPECT_TRUE(logged(faulty.debug, line)) << line;
         });
         report("firmware update", t, m);
         EXPECT_GT(m.positions, 0);
@@ -537,25 +302,13 @@ TEST_P(FaultMatrix, SecureErase) {
         };
         const Matrix m = runMatrix(GetParam(), flow, [&](size_t k, const FlowRun& good, const FlowRun& faulty) {
             ASSERT_EQ(good.statuses.at(0), "Pass");
-            const SimCall& call = good.target[k];
             EXPECT_EQ(faulty.statuses.at(1), "");
-            if (isSetFeatures(call, 0x51)) {
-                // Vendor mode on: its result is not looked at, and the erase pair does not
-                // need vendor mode, so the erase goes on to success.
-                expectAfter(good, faulty, k, range(k + 1, good.target.size()));
-                EXPECT_EQ(faulty.statuses.at(0), "Pass");
-                EXPECT_TRUE(faulty.erased);
-                EXPECT_EQ(faulty.log, (Lines{"Disk 1 starting secure erase.",
-                                             "Disk 1 secure erase successfully, please shut down your system."}));
-            } else {
-                // PREPARE failed (UNIT is not sent) or UNIT failed.
-                ASSERT_TRUE(call.taskFileIn[6] == 0xF3 || call.taskFileIn[6] == 0xF4);
-                expectAfter(good, faulty, k, {});
-                EXPECT_EQ(faulty.statuses.at(0), "Fail");
-                EXPECT_EQ(passes(faulty), 0);
-                EXPECT_FALSE(faulty.erased);
-                EXPECT_EQ(faulty.log, (Lines{"Disk 1 starting secure erase.", "Disk 1 secure erase fail!"}));
-            }
+            const Expected e = test::expectedErase(good.target, k);
+            expectAfter(good, faulty, k, e.after);
+            EXPECT_EQ(faulty.statuses.at(0), e.status);
+            EXPECT_EQ(passes(faulty), e.status == "Pass" ? 1 : 0);
+            EXPECT_EQ(faulty.erased, e.status == "Pass");
+            EXPECT_EQ(faulty.log, e.log);
             EXPECT_EQ(faulty.shutdownPrompts, 0);
         });
         report("secure erase", t, m);
@@ -584,9 +337,7 @@ TEST_P(FaultMatrix, SmartRead) {
         const Matrix m = runMatrix(GetParam(), flow, [&](size_t k, const FlowRun& good, const FlowRun& faulty) {
             ASSERT_TRUE(good.smartRead);
             ASSERT_FALSE(good.smartLines.empty());
-            // Any failed command ends the acquisition: no later command, no report.
-            ASSERT_TRUE(good.target[k].hasTaskFile && good.target[k].taskFileIn[6] == 0xB0);
-            expectAfter(good, faulty, k, {});
+            expectAfter(good, faulty, k, test::expectedSmartRead(good.target, k).after);
             EXPECT_FALSE(faulty.smartRead);
             EXPECT_TRUE(faulty.smartLines.empty());
             EXPECT_TRUE(faulty.log.empty());
