@@ -193,6 +193,12 @@ void SecureEraseBtnClick(MainState& state, UserSeam& user) {
         char line[96];
         std::snprintf(line, sizeof line, "Disk %d starting secure erase.", k + 1);
         user.appendLog(line);
+        if (!SameDriveAsScanned(k, DriveCheck::BeforeErase)) {
+            std::snprintf(line, sizeof line, "Disk %d secure erase fail!", k + 1);
+            user.appendLog(line);
+            SetRowStatus(user, k, "Fail");
+            continue;
+        }
         VA_EnableVendorCmd(device, true);
         SleepHold hold(SleepHoldReason("Secure erase", k));
         const bool erased = SecureEraseDrive(device, password);

@@ -236,21 +236,21 @@ Identity reportedIdentity(const uint8_t* identify) {
             IdentifyTextTrimmed(fields, kModelOffset, kModelWidth), WwnToText(fields + kWwnOffset)};
 }
 
-// Device names are reused after a hot-plug: the drive behind row l must still be the one the
-// scan identified, or its serial number, model and world wide name would be written into
-// another drive's firmware. A drive listed with a blank identity (its IDENTIFY failed at
-// the scan) is refused before anything is sent. False, with the reason in the diagnostic
-// log, when the image must not be personalised for the drive.
-bool sameDriveAsScanned(int l) {
+}  // namespace
+
+bool SameDriveAsScanned(int l, DriveCheck purpose) {
+    const bool erase = purpose == DriveCheck::BeforeErase;
     const Identity scanned = scannedIdentity(l);
     if (scanned.serial.empty() || scanned.model.empty()) {
-        DbgPrintf("[%d]The drive's %s is empty: the image is not personalised, nothing is sent\r\n", l,
-                  scanned.serial.empty() ? "serial number" : "model number");
+        DbgPrintf("[%d]The drive's %s is empty: %s, nothing is sent\r\n", l,
+                  scanned.serial.empty() ? "serial number" : "model number",
+                  erase ? "the drive cannot be told from another" : "the image is not personalised");
         return false;
     }
     uint8_t identify[512] = {};
     if (VC_IdentifyDevice(static_cast<uint8_t>(l), identify, 1) != 1) {
-        DbgPrintf("[%d]IDENTIFY DEVICE failed before personalising: nothing is sent\r\n", l);
+        DbgPrintf("[%d]IDENTIFY DEVICE failed before %s: nothing is sent\r\n", l,
+                  erase ? "the secure erase" : "personalising");
         return false;
     }
     const Identity now = reportedIdentity(identify);
@@ -267,6 +267,9 @@ bool sameDriveAsScanned(int l) {
     return true;
 }
 
+
+namespace {
+
 // Prepares the accepted image for drive l and downloads it. True when every command
 // succeeded.
 bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes& drive,
@@ -279,7 +282,7 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
 
     const std::string revision =
         state.PackageMode != 0 ? packageRevisionText(state) : state.firmwareVer;
-    if (!sameDriveAsScanned(l)) return false;
+    if (!SameDriveAsScanned(l, DriveCheck::BeforeUpdate)) return false;
     const uint8_t* identify = DriveInfo[l].identify;
     const std::string serial = IdentifyText(identify, kSerialOffset, kSerialWidth);
     const std::string model = IdentifyText(identify, kModelOffset, kModelWidth);

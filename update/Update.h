@@ -27,4 +27,13 @@ struct ActionTexts {
 };
 bool StartDriveAction(MainState& state, UserSeam& user, const ActionTexts& texts);
 
+// Device names are reused after a hot-plug: before an image is personalised for drive l, or
+// before drive l is erased, IDENTIFY DEVICE is read again and its serial number, model and
+// world wide name must equal the scan's, or another drive would get this drive's identity
+// in its firmware, or lose its data. A drive listed with a blank identity (its IDENTIFY
+// failed at the scan) cannot be told from another and is refused before anything is sent.
+// False, with the reason in the diagnostic log, when nothing may be sent.
+enum class DriveCheck { BeforeUpdate, BeforeErase };
+bool SameDriveAsScanned(int l, DriveCheck purpose);
+
 }  // namespace qx

@@ -403,6 +403,13 @@ TEST_P(CliFaultMatrix, Erase) {
         const size_t s = scan.target.size();
         if (k < s) {
             const ScanExpected e = expectedScan(scan.target, k, t == Target::Usb);
+            if (e.listing == Listing::BlankIdentity) {
+                // Listed without serial number and model: the drive cannot be told from
+                // another, so nothing of the erase is sent.
+                expectAfter(good, faulty, k, e.after);
+                expectProcedure(expectedEraseOfBlankIdentity(), faulty, faulty.erased);
+                return;
+            }
             expectAfter(good, faulty, k, afterScanFailure(e, s, good));
             if (e.listing == Listing::Dropped) return expectNoSuchDrive(faulty);
             expectProcedure({{}, "Pass", good.doc["log"].get<Lines>(), {}}, faulty, faulty.erased);

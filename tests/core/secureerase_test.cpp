@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/sim/Sha256.h"
+#include "devices/DriveTable.h"
 #include "platform/DeviceIoctl.h"
 #include "support/DeviceTap.h"
 #include "support/ProcedureBench.h"
@@ -145,6 +146,44 @@ TEST(SecureErase, ErasesWithTheMasterPassword) {
     EXPECT_EQ(unit[0].dataSha256, "");  // not even a digest of the block is kept
     EXPECT_TRUE(b.user.scanAndExitEnabled);
     EXPECT_TRUE(b.user.actionsEnabled);
+}
+
+// The device name leads to another drive since the scan (a hot-plug): IDENTIFY is read
+// again first, and a drive whose serial number, model or world wide name differs from the
+// scan's is not erased; neither is a drive the scan could not identify.
+TEST(SecureErase, OnlyTheScannedDriveIsErased) {
+    enum Change { Serial, Model, Wwn, Blank };
+    for (const Change change : {Serial, Model, Wwn, Blank}) {
+        for (const bool usb : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "change " << change << (usb ? " usb" : " sata"));
+            ProcedureBench b({usb ? usbBridgeDisk(1, "k403") : makerSataDisk(1), makerSataDisk(2)});
+            b.user.check(0);
+            b.user.check(1);
+            b.user.textAnswers = {"QXMASTER"};
+            sim::SimDriveSpec& now = b.bench().setup().disks[0].drive;
+            if (change == Serial) now.serial = "QX74T9999999";
+            if (change == Model) now.model = "Quorvex QX-T74 512GB";
+            if (change == Wwn) now.wwn[3] = 0x7777;
+            if (change == Blank) std::memset(DriveInfo[0].identify, 0, sizeof DriveInfo[0].identify);
+            SecureEraseBtnClick(b.state, b.user);
+            EXPECT_EQ(b.user.rows[0].status, "Fail");
+            EXPECT_FALSE(b.drive(0).erased);
+            EXPECT_EQ(b.user.log[0], "Disk 1 starting secure erase.");
+            EXPECT_EQ(b.user.log[1], "Disk 1 secure erase fail!");
+            const std::string expected =
+                change == Blank ? "[0]The drive's serial number is empty: the drive cannot be told from another"
+                                : std::string("[0]The drive's ") +
+                                      (change == Serial ? "serial number" : change == Model ? "model number" : "world wide name") +
+                                      " differs from the scan's";
+            EXPECT_NE(b.debugText().find(expected), std::string::npos) << b.debugText();
+            // Nothing but the IDENTIFY reached the first drive; the second is erased.
+            for (const auto& c : b.bench().calls()) {
+                if (c.path == b.fixture.path(0) && c.hasTaskFile) EXPECT_EQ(c.taskFileIn[6], 0xEC);
+            }
+            EXPECT_EQ(b.user.rows[1].status, "Pass");
+            EXPECT_TRUE(b.drive(1).erased);
+        }
+    }
 }
 
 TEST(SecureErase, BridgeDriveGetsTheExactBlocks) {

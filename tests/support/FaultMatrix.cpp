@@ -321,6 +321,14 @@ Expected expectedUpdateOfBlankIdentity(const std::vector<SimCall>& update) {
 
 Expected expectedErase(const std::vector<SimCall>& erase, size_t k) {
     const SimCall& call = erase.at(k);
+    if (isIdentify(call)) {
+        // The IDENTIFY that makes sure the drive is still the scanned one: nothing is sent.
+        EXPECT_EQ(k, 0u);
+        return {{},
+                "Fail",
+                {"Disk 1 starting secure erase.", "Disk 1 secure erase fail!"},
+                {"[0]IDENTIFY DEVICE failed before the secure erase: nothing is sent\r\n"}};
+    }
     if (isSetFeatures(call, 0x51)) {
         // Vendor mode on: its result is not looked at, and the erase pair does not need
         // vendor mode, so the erase goes on to success.
@@ -332,6 +340,13 @@ Expected expectedErase(const std::vector<SimCall>& erase, size_t k) {
     // PREPARE failed (UNIT is not sent) or UNIT failed.
     EXPECT_TRUE(call.taskFileIn[6] == 0xF3 || call.taskFileIn[6] == 0xF4) << signature(call);
     return {{}, "Fail", {"Disk 1 starting secure erase.", "Disk 1 secure erase fail!"}, {}};
+}
+
+Expected expectedEraseOfBlankIdentity() {
+    return {{},
+            "Fail",
+            {"Disk 1 starting secure erase.", "Disk 1 secure erase fail!"},
+            {"[0]The drive's serial number is empty: the drive cannot be told from another, nothing is sent\r\n"}};
 }
 
 Expected expectedSmartRead(const std::vector<SimCall>& smart, size_t k) {

@@ -80,6 +80,9 @@ Expected expectedUpdate(const std::vector<sim::SimCall>& update, size_t k, bool 
 Expected expectedUpdateOfBlankIdentity(const std::vector<sim::SimCall>& update);
 // The secure erase of disk 1 with the right master password.
 Expected expectedErase(const std::vector<sim::SimCall>& erase, size_t k);
+// The secure erase of disk 1 when the scan listed it with a blank identity: it fails before
+// anything is sent.
+Expected expectedEraseOfBlankIdentity();
 // The SMART read: any failed command ends the acquisition, no report.
 Expected expectedSmartRead(const std::vector<sim::SimCall>& smart, size_t k);
 
