@@ -46,6 +46,17 @@ std::FILE* openFile(const std::string& utf8Path, bool write) {
 
 }  // namespace
 
+std::FILE* OpenForAppending(const std::string& utf8Path) {
+    if (utf8Path.empty()) return nullptr;
+#if defined(_WIN32)
+    const std::wstring wide = widen(utf8Path);
+    if (wide.empty()) return nullptr;
+    return _wfopen(wide.c_str(), L"ab");
+#else
+    return std::fopen(utf8Path.c_str(), "ab");
+#endif
+}
+
 BinaryFile::BinaryFile(const std::string& utf8Path) : file_(openFile(utf8Path, false)) {}
 
 BinaryFile::~BinaryFile() {

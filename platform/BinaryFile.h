@@ -36,6 +36,9 @@ enum class PathKind { Missing, File, Directory, Unknown };
 // What stands at a path; Unknown when the system cannot tell (no access, broken name).
 PathKind KindOfPath(const std::string& utf8Path);
 
+// Opens the file for appending (created when missing); null when it cannot be opened.
+std::FILE* OpenForAppending(const std::string& utf8Path);
+
 // Creates or truncates the file and writes `bytes`. False when any step fails.
 bool WriteWholeFile(const std::string& utf8Path, const std::string& bytes);
 

@@ -2,7 +2,7 @@
 #include "platform/TraceRecorder.h"
 
 #include "platform/TraceCodec.h"
-#include "platform/Utf8Path.h"
+#include "platform/BinaryFile.h"
 #include "platform/sim/SimTrace.h"
 
 namespace qx {
@@ -115,11 +115,7 @@ TraceRecorder::~TraceRecorder() {
 std::unique_ptr<TraceRecorder> TraceRecorder::open(const std::string& path, DeviceIo& devices,
                                                    SystemInfoSource& system, Clock& clock,
                                                    std::string& error) {
-#if defined(_WIN32)
-    std::FILE* f = _wfopen(Utf8Path(path).c_str(), L"ab");
-#else
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-#endif
+    std::FILE* f = OpenForAppending(path);
     if (f == nullptr) {
         error = "QXUPDATER_TRACE=" + path + ": the trace file cannot be opened for appending";
         return nullptr;

@@ -4,12 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
 #include <limits>
 
 #include "platform/DeviceIoctl.h"
 #include "platform/TraceCodec.h"
-#include "platform/Utf8Path.h"
+#include "platform/BinaryFile.h"
 
 namespace qx {
 
@@ -447,21 +446,18 @@ TraceReplay::TraceReplay(TraceLog log) : log_(std::move(log)) {
 TraceReplay::~TraceReplay() = default;
 
 std::unique_ptr<TraceReplay> TraceReplay::fromFile(const std::string& path, std::string& error) {
-    std::ifstream f(Utf8Path(path), std::ios::binary);
-    if (!f) {
+    BinaryFile f(path);
+    if (!f.isOpen()) {
         error = "cannot open the trace '" + path + "'";
         return nullptr;
     }
-    f.seekg(0, std::ios::end);
-    const std::streamoff size = f.tellg();
+    const int64_t size = f.size();
     if (size < 0 || static_cast<uint64_t>(size) > kMaxTraceBytes) {
         error = "the trace '" + path + "' is larger than 256 MiB";
         return nullptr;
     }
-    f.seekg(0, std::ios::beg);
     std::string text(static_cast<std::size_t>(size), '\0');
-    f.read(text.data(), size);
-    if (f.gcount() != size) {
+    if (!f.seek(0) || f.read(text.data(), text.size()) != text.size()) {
         error = "cannot read the trace '" + path + "'";
         return nullptr;
     }
