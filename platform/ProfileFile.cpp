@@ -3,6 +3,7 @@
 
 #include "platform/Utf8Path.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -89,9 +90,16 @@ Contents readContents(const std::string& path) {
         c.readable = false;
         return c;
     }
-    std::string data(kProfileMaxFileBytes + 1, '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    data.resize(static_cast<size_t>(in.gcount()));
+    // Read in pieces up to one byte past the bound: a configuration of a few lines costs a
+    // few lines, not a megabyte cleared for every key looked up.
+    std::string data;
+    char piece[16384];
+    while (data.size() <= kProfileMaxFileBytes && in) {
+        in.read(piece, static_cast<std::streamsize>(sizeof piece));
+        const auto got = static_cast<size_t>(in.gcount());
+        if (got == 0) break;
+        data.append(piece, std::min(got, kProfileMaxFileBytes + 1 - data.size()));
+    }
     if (data.size() > kProfileMaxFileBytes) {
         data.resize(kProfileMaxFileBytes);
         c.complete = false;
