@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine64
   xauth xvfb
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

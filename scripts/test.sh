@@ -25,3 +25,7 @@ bash scripts/run-wine-tests.sh build/mingw/qxcore_tests.exe
 
 echo "== native tests"
 ctest --preset default -j "$jobs"
+
+echo "== sanitizer build and tests"; bash scripts/ci-sanitize.sh
+
+echo "== fuzzing"; bash scripts/ci-fuzz.sh
