@@ -189,8 +189,11 @@ std::vector<uint8_t> image(uint32_t length, const char* buildInfo) {
 
 // fuzz_package: claimed extra size, header, then the file after the header.
 void packageSeed(const std::string& name, bool picture, const std::vector<uint8_t>& jpeg,
-                 const std::vector<std::vector<uint8_t>>& images) {
-    std::vector<uint8_t> in = {0x00, 0x00, 0x05, 0x00};  // 327,680 bytes more than the file
+                 const std::vector<std::vector<uint8_t>>& images,
+                 const std::string& target = "fuzz_package") {
+    // 327,680 bytes more than the file (fuzz_update: byte 0 is the mode, the size follows).
+    std::vector<uint8_t> in = {0x00, 0x00, 0x05, 0x00};
+    if (target == "fuzz_update") in = {0x00, 0x00, 0x00, 0x05};
     std::vector<uint8_t> header(kPackageHeaderSize, 0);
     std::memcpy(header.data(), "1.06", 4);
     std::memcpy(header.data() + kVersionTextWidth, "QX Demo SSD", 11);
@@ -211,7 +214,7 @@ void packageSeed(const std::string& name, bool picture, const std::vector<uint8_
         // Every slot but the last is whole; the last ends where its image ends.
         if (k + 1 < images.size()) in.resize(in.size() + (kImageArea - img.size()), 0xFF);
     }
-    save("fuzz_package", name, in);
+    save(target, name, in);
 }
 
 std::vector<uint8_t> readAll(const fs::path& p) {
@@ -249,6 +252,14 @@ int main(int argc, char** argv) {
     const char* bi2 = "QXFWR_111008_R,Sep 20 2012,09:30:00,t74a,40C3D4,QX02";
     packageSeed("one-slot", false, jpeg, {image(1024, bi1)});
     packageSeed("picture", true, jpeg, {image(834, bi2)});
+    packageSeed("one-slot", false, jpeg, {image(1024, bi1)}, "fuzz_update");
+    packageSeed("other-codes", false, jpeg, {image(1024, bi2)}, "fuzz_update");
+    {
+        std::vector<uint8_t> fileMode = {0x01, 0x00, 0x00, 0x00};
+        const std::vector<uint8_t> img = image(2048, bi1);
+        fileMode.insert(fileMode.end(), img.begin(), img.end());
+        save("fuzz_update", "file-mode", fileMode);
+    }
     save("fuzz_image", "sys-a1b2", image(1024, bi1));
     save("fuzz_image", "sys-c3d4-short", image(834, bi2));
     save("fuzz_jpeg", "demo-background", jpeg);
