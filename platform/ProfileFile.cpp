@@ -3,6 +3,7 @@
 
 #include "platform/BinaryFile.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qx {
@@ -84,8 +85,15 @@ Contents readContents(const std::string& path) {
         c.readable = false;
         return c;
     }
-    std::string data(kProfileMaxFileBytes + 1, '\0');
-    data.resize(in.read(data.data(), data.size()));
+    // Read in pieces up to one byte past the bound: a configuration of a few lines costs a
+    // few lines, not a megabyte cleared for every key looked up.
+    std::string data;
+    char piece[16384];
+    while (data.size() <= kProfileMaxFileBytes) {
+        const size_t got = in.read(piece, sizeof piece);
+        if (got == 0) break;
+        data.append(piece, std::min(got, kProfileMaxFileBytes + 1 - data.size()));
+    }
     if (data.size() > kProfileMaxFileBytes) {
         data.resize(kProfileMaxFileBytes);
         c.complete = false;

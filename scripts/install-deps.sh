@@ -13,6 +13,7 @@ packages=(
   libudev-dev umockdev libumockdev-dev
   dpkg-dev desktop-file-utils appstream pkexec python3
   libcli11-dev nlohmann-json3-dev ansible-core
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -31,3 +31,7 @@ echo "== native tests"
 ctest --preset default -j "$jobs"
 
 bash scripts/ci-cli.sh
+
+echo "== sanitizer build and tests"; bash scripts/ci-sanitize.sh
+
+echo "== fuzzing"; bash scripts/ci-fuzz.sh

@@ -1,6 +1,5 @@
-// JPEG pictures (the package's background picture, GUI_Main.jpg) decoded with libjpeg
-// under our own error manager: a broken, truncated or oversized picture becomes an error
-// text, never a process exit and never a leak.
+// JPEG pictures (the package's background picture, GUI_Main.jpg) for the Qt window: the
+// toolkit-free decoder of app/JpegDecode, wrapped into QImage and QString.
 #pragma once
 
 #include <QImage>
@@ -9,18 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qx {
+#include "app/JpegDecode.h"
 
-// Largest picture side accepted, in pixels.
-constexpr int kMaxPictureSide = 8192;
-// Largest picture file read.
-constexpr qint64 kMaxPictureFileBytes = 32 * 1024 * 1024;
+namespace qx {
 
 // Decodes `size` bytes of JPEG data. On success `image` holds the picture (RGB) and the
 // result is true; on failure `image` is null and `error` says why.
 bool DecodeJpeg(const uint8_t* data, size_t size, QImage& image, QString& error);
 
-// Reads and decodes a picture file (at most kMaxPictureFileBytes).
+// Reads and decodes a picture file (a regular file of at most kMaxPictureFileBytes).
 bool LoadJpegFile(const QString& path, QImage& image, QString& error);
 
 }  // namespace qx

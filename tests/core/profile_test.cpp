@@ -111,7 +111,8 @@ TEST(ProfileRead, HostileFilesAreReadWithinBounds) {
     EXPECT_EQ(ProfileGetString("S", "K", "d", ini), "d");
 
     // Binary garbage, NULs, a lone "[" and "=" lines.
-    writeFile(ini, std::string("\0\xff[\n=\n[\n]=]\n[S\nK=x\0y\n", 25));
+    const char garbage[] = "\0\xff[\n=\n[\n]=]\n[S\nK=x\0y\n";
+    writeFile(ini, std::string(garbage, sizeof garbage - 1));  // without the literal's own NUL
     EXPECT_EQ(ProfileGetString("S", "K", "d", ini), std::string("x\0y", 3));
     // "=" before any section belongs to none; "[" opens a section with an empty name.
     EXPECT_EQ(ProfileGetString("", "]", "d", ini), "]");

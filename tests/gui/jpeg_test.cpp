@@ -1,6 +1,8 @@
 // The picture decoder: good pictures decode, broken ones give an error text and no image.
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include "app/qt/JpegPicture.h"
 #include "gui/GuiTestSupport.h"
 
@@ -151,6 +153,12 @@ private slots:
         QVERIFY(!qx::LoadJpegFile(huge, image, error));
         QVERIFY(image.isNull());
         QVERIFY(error.contains(QStringLiteral("larger")));
+
+        // A FIFO in the picture's place is refused at once instead of blocking the start.
+        const QString fifo = dir.filePath(QStringLiteral("GUI_Main.jpg"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(!qx::LoadJpegFile(fifo, image, error));
+        QVERIFY2(error.endsWith(QStringLiteral("is not a regular file")), qPrintable(error));
     }
 };
 
