@@ -1,12 +1,6 @@
-// libFuzzer target for the trace reader of the replay back-end: any bytes, read as a trace,
-// then the replay built from it asked for its disk list and one control call per path.
-//
-//   cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-//         -DQX_CLI_FUZZ=ON -DQX_BUILD_GUI=OFF -DQX_BUILD_TESTS=OFF -DQX_BUILD_BENCH=OFF \
-//         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-//         -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined
-//   cmake --build build/fuzz --target trace_reader_fuzz
-//   build/fuzz/cli/trace_reader_fuzz -max_len=200000 cli/tests/data
+// The trace reader of the replay back-end: any bytes, read as a trace, then the replay built
+// from it asked for its disk list and one IDENTIFY per path.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
