@@ -18,9 +18,9 @@ echo "== qxupdater-cli: a copy that carries the demo package"
 cli=build/default/cli/qxupdater-cli
 images=()
 seed=1
-for spec in "40Z9Z9,QX09|150016" "42A1B2,QX01|150016" "40C3D4,QX02|150528"; do
-  codes=${spec%|*}
-  length=${spec#*|}
+for image in "40Z9Z9,QX09|150016" "42A1B2,QX01|150016" "40C3D4,QX02|150528"; do
+  codes=${image%|*}
+  length=${image#*|}
   build/default/qxpack make-image --out "$work/slot$seed.bin" --length "$length" \
     --buildinfo "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,$codes" --seed "$seed" >/dev/null
   images+=("$work/slot$seed.bin")
