@@ -5,15 +5,7 @@
 set -euo pipefail
 exe=$(readlink -f "${1:?test executable}")
 shift
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-wineserver=$(dirname "$wine")/wineserver
-[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
-prefix=$(mktemp -d)
-work=$(mktemp -d)
-trap 'WINEPREFIX="$prefix" "$wineserver" -k 2>/dev/null || true; rm -rf "$prefix" "$work"' EXIT
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cd "$work"
+source "$(dirname "$0")/wine-prefix.sh"
 cat > "$work/x11.reg" <<'REG'
 REGEDIT4
 

@@ -4,13 +4,7 @@
 set -euo pipefail
 tests=$(readlink -f "${1:?test executable}")
 cli=$(readlink -f "${2:?qxupdater-cli.exe}")
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-prefix=$(mktemp -d)
-work=$(mktemp -d)
-trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; rm -rf "$prefix" "$work"' EXIT
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cd "$work"
+source "$(dirname "$0")/wine-prefix.sh"
 "$wine" "$tests" --gtest_brief=1 2>&1 | tr -d '\r'
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || exit "$status"
