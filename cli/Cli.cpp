@@ -25,6 +25,7 @@
 #include "config/Config.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"
+#include "platform/TraceCodec.h"
 #include "platform/Utf8Path.h"
 #include "smart/SmartReport.h"
 #include "update/Package.h"
@@ -92,15 +93,6 @@ bool allDigits(const std::string& s) {
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string hexText(const uint8_t* p, size_t n) {
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s.push_back(d[p[i] >> 4]);
-        s.push_back(d[p[i] & 15]);
-    }
-    return s;
-}
 
 // Printable ASCII of a fixed field, other bytes as '.'.
 std::string printable(const uint8_t* p, size_t n) {
@@ -569,7 +561,7 @@ Outcome Program::explain() {
                 for (size_t i = 0; i < n.probeAnswers.size(); ++i) {
                     const bool read = i < n.probeReadOk.size() && n.probeReadOk[i];
                     answers.push_back({{"read", read},
-                                       {"bytes", hexText(n.probeAnswers[i].data(), 4)}});
+                                       {"bytes", HexText(n.probeAnswers[i].data(), 4)}});
                 }
                 c["identify"] = {{"ok", n.identifyOk}, {"rotationRate", n.rotationRate}};
                 c["probe"] = {{"rounds", n.probeRounds}, {"answers", answers}};
@@ -577,7 +569,7 @@ Outcome Program::explain() {
             if (n.inquiryAsked) {
                 c["inquiry"] = {{"ok", n.inquiryOk},
                                 {"code", printable(n.inquiryCode.data(), 4)},
-                                {"codeHex", hexText(n.inquiryCode.data(), 4)},
+                                {"codeHex", HexText(n.inquiryCode.data(), 4)},
                                 {"class", n.bridgeClass}};
             }
             if (n.bridgeIdentifyAsked) c["bridgeIdentify"] = {{"ok", n.bridgeIdentifyOk}};
@@ -597,7 +589,7 @@ Outcome Program::explain() {
             for (size_t i = 0; i < n.probeAnswers.size(); ++i) {
                 const bool read = i < n.probeReadOk.size() && n.probeReadOk[i];
                 io_.out << "  vendor-mode round " << i + 1 << ": "
-                        << (read ? "answer " + hexText(n.probeAnswers[i].data(), 4)
+                        << (read ? "answer " + HexText(n.probeAnswers[i].data(), 4)
                                  : std::string("answer sector not read"))
                         << "\n";
             }
@@ -643,7 +635,7 @@ Outcome Program::smart() {
                                            {"flags", a.flags},
                                            {"current", a.current},
                                            {"worst", a.worst},
-                                           {"raw", hexText(a.raw.data(), a.raw.size())},
+                                           {"raw", HexText(a.raw.data(), a.raw.size())},
                                            {"fields", fields},
                                            {"lines", a.lines}});
             }

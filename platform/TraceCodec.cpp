@@ -12,15 +12,6 @@ namespace qx {
 
 namespace {
 
-std::string hex(const uint8_t* p, size_t n) {
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s.push_back(d[p[i] >> 4]);
-        s.push_back(d[p[i] & 15]);
-    }
-    return s;
-}
 
 std::string lower(std::string s) {
     for (char& ch : s) {
@@ -50,6 +41,16 @@ bool registersFromSense(const std::vector<uint8_t>& sense, std::array<uint8_t, 8
 }
 
 }  // namespace
+
+std::string HexText(const uint8_t* p, size_t n) {
+    static const char* d = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s.push_back(d[p[i] >> 4]);
+        s.push_back(d[p[i] & 15]);
+    }
+    return s;
+}
 
 void DecodeTraceRequest(uint32_t code, const void* in, uint32_t inLen, void* out, uint32_t outLen,
                         sim::SimCall& c, TraceBuffers& b) {
@@ -248,8 +249,8 @@ std::string TraceRequestKey(const sim::SimCall& c) {
     std::string k;
     k.reserve(160 + c.path.size());
     k.append(c.kind).append(1, '|').append(lower(c.path)).append(1, '|');
-    if (c.kind == "ata" || c.kind == "smart") k.append(hex(c.taskFileIn.data(), 8));
-    if (c.kind == "scsi") k.append(hex(c.cdb.data(), std::min<size_t>(c.cdbLength, 16)));
+    if (c.kind == "ata" || c.kind == "smart") k.append(HexText(c.taskFileIn.data(), 8));
+    if (c.kind == "scsi") k.append(HexText(c.cdb.data(), std::min<size_t>(c.cdbLength, 16)));
     k.append(1, '|').append(c.direction).append(1, '|').append(std::to_string(c.length));
     if (c.kind == "smart") k.append(1, '|').append(std::to_string(c.driveNumber));
     if (c.direction == "out" && !carriesPassword(c)) k.append(1, '|').append(c.dataSha256);
@@ -258,8 +259,8 @@ std::string TraceRequestKey(const sim::SimCall& c) {
 
 std::string DescribeTraceRequest(const sim::SimCall& c) {
     std::string d = std::string(sim::controlName(c.control)) + " on " + c.path;
-    if (c.kind == "ata" || c.kind == "smart") d += ", registers " + hex(c.taskFileIn.data(), 8);
-    if (c.kind == "scsi") d += ", CDB " + hex(c.cdb.data(), std::min<size_t>(c.cdbLength, 16));
+    if (c.kind == "ata" || c.kind == "smart") d += ", registers " + HexText(c.taskFileIn.data(), 8);
+    if (c.kind == "scsi") d += ", CDB " + HexText(c.cdb.data(), std::min<size_t>(c.cdbLength, 16));
     d += ", " + c.direction + " " + std::to_string(c.length) + " bytes";
     if (!c.dataSha256.empty()) d += ", data SHA-256 " + c.dataSha256;
     return d;

@@ -11,6 +11,9 @@
 
 namespace qx {
 
+// The bytes as lower-case hexadecimal digits, two a byte.
+std::string HexText(const uint8_t* p, size_t n);
+
 // Where the data and the sense bytes of one call land in the caller's buffers.
 struct TraceBuffers {
     uint8_t* readArea = nullptr;  // data from the device
