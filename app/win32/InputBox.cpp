@@ -30,6 +30,8 @@ INT_PTR CALLBACK InputBoxProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
             if (LOWORD(wParam) == IDOK) {
                 auto* data = reinterpret_cast<InputBoxData*>(GetWindowLongPtrW(dialog, DWLP_USER));
                 if (data) data->value = WindowText(GetDlgItem(dialog, IDC_INPUT_EDIT));
+                // The box asks for the erase password: the edit control keeps no copy.
+                SetDlgItemTextW(dialog, IDC_INPUT_EDIT, L"");
                 EndDialog(dialog, IDOK);
                 return TRUE;
             }
@@ -50,9 +52,9 @@ bool InputBox(HWND owner, const std::string& caption, const std::string& prompt,
     InputBoxData data{Widen(caption), Widen(prompt), Widen(value)};
     const INT_PTR result = DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_INPUTBOX), owner, InputBoxProc,
                                            reinterpret_cast<LPARAM>(&data));
-    if (result != IDOK) return false;
-    value = Narrow(data.value);
-    return true;
+    if (result == IDOK) value = Narrow(data.value);
+    SecureZeroMemory(data.value.data(), data.value.size() * sizeof(wchar_t));
+    return result == IDOK;
 }
 
 }  // namespace qx::win32
