@@ -29,3 +29,11 @@ if(QX_BUILD_TESTS)
     message(WARNING "umockdev not found: the udev discovery tests are not built")
   endif()
 endif()
+
+# The checker that scripts/ci-vm.sh runs inside its virtual machine on QEMU's disks
+# (docs/vm-tests.md). Not a CTest test: it refuses to run outside that machine.
+if(QX_BUILD_TESTS)
+  add_executable(qxvmcheck ${CMAKE_SOURCE_DIR}/tests/vm/vmcheck.cpp)
+  target_link_libraries(qxvmcheck PRIVATE qxcore qx_header_deps)
+  target_compile_options(qxvmcheck PRIVATE ${QX_WARNINGS})
+endif()
