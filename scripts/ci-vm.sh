@@ -27,8 +27,18 @@ keep() {
 trap keep EXIT
 
 echo "== real kernel: Debian's kernel package"
-package=$(apt-cache depends linux-image-amd64 |
-          awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }')
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
+}
+package=$(kernel_package)
+if [ -z "$package" ]; then
+  # A fresh system may have no package lists yet.
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  package=$(kernel_package)
+fi
 [ -n "$package" ] || { echo "no kernel image package behind linux-image-amd64"; exit 1; }
 (cd "$work" && apt-get download -q "$package" 2>&1 | grep -v "^W: Download is performed unsandboxed" || true)
 deb=$(ls "$work"/"$package"_*.deb 2>/dev/null | head -n 1)

@@ -112,13 +112,14 @@ SUCCEEDS = {
 }
 ATA_COMMANDS = ("identify", "smart-read-data", "download-microcode", "security-erase-prepare")
 
-# QEMU's AHCI, not this program: a PIO data-in command ends with a PIO Setup FIS whose ending
-# status (E_Status, byte 15) is the status while the data phase runs, DRQ set
-# (hw/ide/ahci.c, ahci_write_fis_pio: "pio_fis[15] = s->status"), and no D2H Register FIS
-# follows. libahci takes the status of a PIO data-in from that FIS (ahci_qc_fill_rtf), so
-# with CK_COND libata sees 0x58 (DRDY DSC DRQ) and answers CHECK CONDITION, ABORTED COMMAND,
-# although the 512 bytes arrived. Without CK_COND (the SCSI path's ATA PASS-THROUGH(12)
-# block) it answers GOOD. Expected, per PIO data-in command on the ATA path of the AHCI disk.
+# QEMU's AHCI, not this program: for a PIO data-in command it writes the PIO Setup FIS before
+# the data moves (hw/ide/ahci.c, ahci_pio_transfer calls ahci_write_fis_pio), and its ending
+# status is the status of that moment, DRQ set ("pio_fis[15] = s->status"); no D2H Register
+# FIS follows a PIO data-in. libahci takes the ending status of a PIO data-in from that FIS,
+# so with CK_COND libata reads 58h (DRDY DSC DRQ) and answers CHECK CONDITION, ABORTED
+# COMMAND, although the 512 bytes arrived. Without CK_COND (the SCSI path's ATA
+# PASS-THROUGH(12) block) nobody looks at the status: GOOD. Expected per PIO data-in command
+# on the ATA path of the AHCI disk; a change fails the stage so that it is looked at.
 AHCI_QUIRK = {"status": 2, "senseKey": 0x0B, "ataStatus": 0x58}
 
 
