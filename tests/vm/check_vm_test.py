@@ -86,7 +86,7 @@ class Judge(unittest.TestCase):
     def test_a_command_that_stops_succeeding_fails(self):
         o = Output()
         o.change_record(node_of("piix"), "scsi", "identify", lambda r: r.update(result=2))
-        self.assertNamed(o.judge(), "identify via scsi: result 2, expected success")
+        self.assertNamed(o.judge(), "identify via scsi: result 2, expected success (GOOD)")
 
     def test_a_changed_reason_or_bus_kind_fails(self):
         o = Output()
@@ -121,7 +121,7 @@ class Judge(unittest.TestCase):
             r["sgio"][-1]["sense"] = good["sgio"][-1]["sense"]
         o.change_record(node_of("ahci"), "ata", "identify", fixed)
         failures = o.judge()
-        self.assertNamed(failures, "QEMU's AHCI answer changed")
+        self.assertNamed(failures, "QEMU's AHCI answer")
 
     def test_missing_end_marker_and_exit_codes_fail(self):
         o = Output()
