@@ -152,8 +152,8 @@ def sense_of(hextext):
         return code, b[1] & 0x0F, b[2], b[3], status
     if code in (0x70, 0x71) and len(b) >= 14:
         # Fixed format: error, status, device and count in INFORMATION (bytes 3-6), marked
-        # valid after an error. Linux before 6.11 ("ata: libata-scsi: Fix offsets for the
-        # fixed format sense data") wrote them to bytes 8-11 instead, unmarked.
+        # valid after an error. Older libata (before "ata: libata-scsi: Fix offsets for the
+        # fixed format sense data", 2024; Debian 12's kernel) writes them to bytes 8-11.
         valid = (b[12], b[13]) == (0, 0x1D) or b[0] & 0x80
         return code, b[2] & 0x0F, b[12], b[13], b[4] if valid else b[9]
     return None
