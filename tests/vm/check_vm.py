@@ -154,8 +154,9 @@ def sense_of(hextext):
         # Fixed format: error, status, device and count in INFORMATION (bytes 3-6), marked
         # valid after an error. Older libata (before "ata: libata-scsi: Fix offsets for the
         # fixed format sense data", 2024; Debian 12's kernel) writes them to bytes 8-11.
+        # A SCSI disk's own sense leaves those bytes zero: no registers, no ATA status.
         valid = (b[12], b[13]) == (0, 0x1D) or b[0] & 0x80
-        return code, b[2] & 0x0F, b[12], b[13], b[4] if valid else b[9]
+        return code, b[2] & 0x0F, b[12], b[13], b[4] if valid else (b[9] or None)
     return None
 
 
