@@ -16,6 +16,7 @@ mount -t devtmpfs devtmpfs /dev
 mkdir -p /tmp /run /mnt/ext2
 mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /run
+mkdir -p /run/lock
 
 out=/dev/ttyS1
 stty -F "$out" raw -echo 2>/dev/null
