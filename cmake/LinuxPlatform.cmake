@@ -29,3 +29,18 @@ if(QX_BUILD_TESTS)
     message(WARNING "umockdev not found: the udev discovery tests are not built")
   endif()
 endif()
+
+# The checker that scripts/ci-vm.sh runs inside its virtual machine on QEMU's disks
+# (docs/vm-tests.md). Not a CTest test: it refuses to run outside that machine.
+# Its judge (tests/vm/check_vm.py) is tested here on the output of a recorded run.
+if(QX_BUILD_TESTS)
+  add_executable(qxvmcheck ${CMAKE_SOURCE_DIR}/tests/vm/vmcheck.cpp)
+  target_link_libraries(qxvmcheck PRIVATE qxcore qx_header_deps)
+  target_compile_options(qxvmcheck PRIVATE ${QX_WARNINGS})
+  find_program(QX_PYTHON3 python3)
+  if(QX_PYTHON3)
+    add_test(NAME vm_judge COMMAND ${QX_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/vm/check_vm_test.py)
+    set_tests_properties(vm_judge PROPERTIES
+                         ENVIRONMENT "QX_VM_TEST_CLI=$<TARGET_FILE:qxupdater-cli>")
+  endif()
+endif()

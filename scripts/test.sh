@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test: the native build (core,
 # Qt utility, CLI, GUI tests, benchmarks built) and the size check of the utility; the
-# Debian package (built, installed, run on the demo bench, removed); the mingw-w64 cross
-# build of the core with its tests under Wine; the Windows utility (size, imports, 32-bit
-# core, window tests under Wine); the native tests; the CLI (its tests here and under Wine,
-# the Ansible playbook); the whole suite under the address and undefined-behaviour
-# sanitizers; and a bounded run of every fuzz target on its corpus.
+# command line and the transports on a real Linux kernel in QEMU (ci-vm.sh); the Debian
+# package (built, installed, run on the demo bench, removed); the mingw-w64 cross build of
+# the core with its tests under Wine; the Windows utility (size, imports, 32-bit core, window
+# tests under Wine); the native tests; the CLI (its tests here and under Wine, the Ansible
+# playbook); the whole suite under the address and undefined-behaviour sanitizers; and a
+# bounded run of every fuzz target on its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,8 @@ cmake --build --preset default -j "$jobs"
 
 echo "== size of the utility"
 bash scripts/check-size.sh build/default/qxupdater
+
+bash scripts/ci-vm.sh
 
 bash scripts/ci-deb.sh
 
