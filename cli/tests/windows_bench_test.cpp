@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct Generation {
     std::string firstPathPart;  // of the two SATA disks
     const char* serialPrefix;
 };
+
+// Test names and messages show the generation's name, not the struct's bytes.
+void PrintTo(const Generation& g, std::ostream* os) { *os << g.name; }
 
 class WindowsBench : public ::testing::TestWithParam<Generation> {
 protected:
