@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/SenseData.h"
@@ -33,12 +34,34 @@ constexpr std::size_t kCdbFieldLength = sizeof(ScsiPassThroughDirect::Cdb);
 
 bool isEmptyPath(const char* path) { return path == nullptr || path[0] == '\0'; }
 
-// Closes the handle when the scope ends, whatever path the operation takes.
+constexpr uint32_t kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
+constexpr int kSharingRetries = 10;
+constexpr uint32_t kSharingRetryMs = 100;
+
+// Opens the path and closes the handle when the scope ends, whatever path the operation
+// takes. A failed open is logged with the system's error. An exclusive open (the ATA path)
+// that meets a sharing violation is tried again, kSharingRetries times kSharingRetryMs apart
+// on the clock: a SMART monitor or a virus scanner holds a disk only for a moment. Every
+// other error fails at once.
 class OpenDevice {
 public:
-    OpenDevice(const char* path, uint32_t access, uint32_t share) {
+    OpenDevice(const char* path, uint32_t access, uint32_t share, const char* caller = nullptr) {
         io_ = platform().devices;
-        if (io_ != nullptr && !isEmptyPath(path)) handle_ = io_->open(path, access, share);
+        if (io_ == nullptr || isEmptyPath(path)) return;
+        handle_ = io_->open(path, access, share);
+        for (int retry = 1; handle_ == kInvalidDevice && share == ShareNone &&
+                            io_->lastError() == kErrorSharingViolation && retry <= kSharingRetries;
+             ++retry) {
+            DbgPrintf("%s(): %s is held by another program (error %u, %s), open tried again in "
+                      "%u ms (%d of %d)\r\n",
+                      caller != nullptr ? caller : "CreateFile", path,
+                      static_cast<unsigned>(kErrorSharingViolation),
+                      io_->errorText(kErrorSharingViolation).c_str(),
+                      static_cast<unsigned>(kSharingRetryMs), retry, kSharingRetries);
+            if (Clock* clock = platform().clock) clock->sleep(kSharingRetryMs);
+            handle_ = io_->open(path, access, share);
+        }
+        if (handle_ == kInvalidDevice) LogFailedCall("CreateFile", path, io_->lastError());
     }
     ~OpenDevice() {
         if (ok()) io_->close(handle_);
@@ -102,7 +125,7 @@ int ataPassThrough(const char* path, IDEREGS* taskFile, const uint8_t* in, uint8
                    int32_t length, uint32_t timeoutSeconds, bool dataIn) {
     const char* name = dataIn ? "ReadATACommandWithTimeOutValue" : "WriteATACommandWithTimeOutValue";
     if (taskFile == nullptr) return -1;
-    OpenDevice dev(path, AccessRead | AccessWrite, ShareNone);
+    OpenDevice dev(path, AccessRead | AccessWrite, ShareNone, name);
     if (!dev.ok()) return 0;
     if (length < 0 || length > kMaxTransferLength) return -1;
     if (length != 0 && ((dataIn && out == nullptr) || (!dataIn && in == nullptr))) return -1;
@@ -130,12 +153,18 @@ int ataPassThrough(const char* path, IDEREGS* taskFile, const uint8_t* in, uint8
     if (!dev.control(kIoctlAtaPassThrough, request.data(), requestLength, request.data(),
                      requestLength)) {
         DbgPrintf("%s() fail\r\n", name);
+        LogFailedCall("IOCTL_ATA_PASS_THROUGH", path, dev.lastError());
         return -1;
     }
 
+    const uint8_t command = taskFile->bCommandReg;
     std::memcpy(taskFile, request.data() + offsetof(AtaPassThroughEx, CurrentTaskFile),
                 sizeof(IDEREGS));
-    if ((taskFile->bCommandReg & kAtaStatusErr) != 0) return 0;
+    if ((taskFile->bCommandReg & kAtaStatusErr) != 0) {
+        DbgPrintf("%s(): command %02Xh ended with status %02Xh, error %02Xh\r\n", name, command,
+                  taskFile->bCommandReg, taskFile->bFeaturesReg);
+        return 0;
+    }
     if (dataIn && length > 0) {
         // The system lowers DataTransferLength when the device moved less: the rest of the
         // data area would be bytes the device never sent.
@@ -188,6 +217,7 @@ int scsiPassThrough(const char* path, const uint8_t* cdb, int cdbLength, uint8_t
     const uint32_t error = dev.lastError();
     if (!called || error != 0) {
         DbgPrintf("LastError(%s)[1] = %d\r\n", name, static_cast<int>(error));
+        LogFailedCall("IOCTL_SCSI_PASS_THROUGH_DIRECT", path, error);
         return 0;
     }
 
@@ -223,6 +253,13 @@ int scsiPassThrough(const char* path, const uint8_t* cdb, int cdbLength, uint8_t
 }
 
 }  // namespace
+
+void LogFailedCall(const char* call, const char* path, uint32_t error) {
+    DeviceIo* io = platform().devices;
+    const std::string text = io != nullptr ? io->errorText(error) : std::string();
+    DbgPrintf("%s on %s failed: error %u%s%s\r\n", call, path != nullptr ? path : "",
+              static_cast<unsigned>(error), text.empty() ? "" : ", ", text.c_str());
+}
 
 int ReadATACommandWithTimeOutValue(const char* path, IDEREGS* taskFile, uint8_t* data,
                                    int32_t length, uint32_t timeoutSeconds) {
@@ -303,9 +340,16 @@ int SmartReceiveData(const char* path, int driveNumber, const IDEREGS& taskFile,
     uint32_t returned = 0;
     if (!dev.control(kSmartRcvDriveData, &request, kSmartRequestLength, answer,
                      kSmartAnswerLength, &returned)) {
+        LogFailedCall("SMART_RCV_DRIVE_DATA", path, dev.lastError());
         return -1;
     }
-    if (answer[offsetof(SendCmdOutParams, DriverStatus) + offsetof(DriverStatus, bDriverError)] != 0) {
+    const uint8_t driverError =
+        answer[offsetof(SendCmdOutParams, DriverStatus) + offsetof(DriverStatus, bDriverError)];
+    if (driverError != 0) {
+        DbgPrintf("SmartReceiveData(): command %02Xh ended with driver error %u, IDE error "
+                  "%02Xh\r\n",
+                  taskFile.bCommandReg, static_cast<unsigned>(driverError),
+                  answer[offsetof(SendCmdOutParams, DriverStatus) + offsetof(DriverStatus, bIDEError)]);
         return -1;
     }
     // An answer shorter than its 512 data bytes leaves zeros where the drive sent nothing.

@@ -74,6 +74,10 @@ int WriteSCSICommandWithTimeOutValue(const char* path, const uint8_t* cdb, int c
                                      const uint8_t* data, int32_t length,
                                      uint32_t timeoutSeconds);
 
+// One diagnostic line for a failed system call: the call, the path, the system's error
+// number and its text, e.g. "CreateFile on \\?\ide#... failed: error 5, Access is denied.".
+void LogFailedCall(const char* call, const char* path, uint32_t error);
+
 // Clears the DeviceSlot table (tests; the process starts with it zeroed).
 void ResetDeviceSlots();
 

@@ -1,6 +1,7 @@
 // Creation of the main window's state and the common steps of the action buttons.
 #include "app/MainState.h"
 
+#include <cstdio>
 #include <limits>
 
 #include "QXLib/DbgLog.h"
@@ -12,6 +13,11 @@ namespace qx {
 
 namespace {
 
+int32_t clamped(int64_t size) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(size > kMax ? kMax : size);
+}
+
 // Size of the executable as an open-and-seek-to-end reports it; 0 when it can't be opened.
 // The position is 64-bit on every platform, so a size beyond the signed 32-bit range is
 // clamped instead of wrapping into a negative (file-mode) value.
@@ -21,11 +27,20 @@ int32_t executableSize(const std::string& path) {
     if (!in.isOpen()) return 0;
     const int64_t end = in.size();
     if (end <= 0) return 0;
-    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(end > kMax ? kMax : end);
+    return clamped(end);
 }
 
 }  // namespace
+
+const char* const kNotElevatedNotice =
+    "The program is not running as administrator, so the system lets it send no command to "
+    "the drives and no drive can be listed.\nClose it and start it again as administrator.";
+
+const char* const kUnreadableSelfNotice =
+    "The program could not read its own file:\n%s\nIts size says it carries firmware, but the "
+    "firmware cannot be reached from there (a program run as administrator does not see the "
+    "network drives the user mapped, for example).\nCopy the program to a folder on a local "
+    "disk and start it from there.";
 
 std::string CreateMainState(MainState& state, UserSeam& user) {
     const std::string creationTitle =
@@ -40,6 +55,19 @@ std::string CreateMainState(MainState& state, UserSeam& user) {
     state.ExePath = kernel ? kernel->executablePath() : std::string();
     state.IniPath = ChooseIniPath(state.ExePath);
     state.ExeFileSize = executableSize(state.ExePath);
+    // A file that cannot be opened counts as empty (file mode), unless the file system lists
+    // it with a package's size: such a copy carries firmware it cannot read, and is told so
+    // instead of passing silently for a copy without a package.
+    bool unreadablePackage = false;
+    state.startupNotices.clear();
+    state.startupNoticesShown = false;
+    if (state.ExeFileSize == 0 && !state.ExePath.empty() && kernel != nullptr) {
+        const int64_t listed = kernel->executableListedSize();
+        if (listed >= kPackageModeThreshold) {
+            state.ExeFileSize = clamped(listed);
+            unreadablePackage = true;
+        }
+    }
 
     if (state.ExeFileSize < kPackageModeThreshold) {
         state.PackageMode = 0;
@@ -53,6 +81,13 @@ std::string CreateMainState(MainState& state, UserSeam& user) {
     } else {
         state.PackageMode = 1;
         state.customTitle.clear();
+        if (unreadablePackage) {
+            DbgPrintf("CreateMainState: %s is listed with %d bytes but cannot be read\r\n",
+                      state.ExePath.c_str(), static_cast<int>(state.ExeFileSize));
+            char text[1024];
+            std::snprintf(text, sizeof text, kUnreadableSelfNotice, state.ExePath.c_str());
+            state.startupNotices.emplace_back(text);
+        }
     }
 
     if (HasCustomTitle(state.customTitle)) {
@@ -61,6 +96,18 @@ std::string CreateMainState(MainState& state, UserSeam& user) {
         state.appTitle = title;
     }
     return {};
+}
+
+void ShowStartupNotices(MainState& state, UserSeam& user) {
+    if (state.startupNoticesShown) return;
+    state.startupNoticesShown = true;
+    Kernel* kernel = platform().kernel;
+    if (kernel != nullptr && !kernel->runsElevated()) {
+        DbgPrintf("The process runs without administrator rights\r\n");
+        user.notice(state.caption, kNotElevatedNotice, BoxIcon::Warning);
+    }
+    for (const std::string& text : state.startupNotices) user.notice(state.caption, text, BoxIcon::Error);
+    state.startupNotices.clear();
 }
 
 void LockButtons(MainState& state, UserSeam& user) {

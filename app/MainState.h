@@ -43,7 +43,16 @@ struct MainState {
 
     // True while an action runs; closing the main window is refused meanwhile.
     bool actionRunning = false;
+
+    // What start-up found wrong, shown once before the first scan (ShowStartupNotices).
+    std::vector<std::string> startupNotices;
+    bool startupNoticesShown = false;
 };
+
+// The notice of a process without administrator rights, and the one of a copy whose size
+// says it carries a package that it cannot read (%s: its path).
+extern const char* const kNotElevatedNotice;
+extern const char* const kUnreadableSelfNotice;
 
 // Creation of the main window, toolkit-free part: caption and application title, RDMode
 // off, IniPath, ExeFileSize, PackageMode, configuration load in file mode, custom title.
@@ -68,6 +77,12 @@ void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, U
 // program is quitting).
 void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages);
 
-// Scan work of FormShow: the scan, then the action buttons.
+// Before the first scan, once: in the standard notice form (the main window's title, OK
+// only), the process runs without administrator rights (asked of the kernel now), and the
+// notices creation left in `startupNotices`.
+void ShowStartupNotices(MainState& state, UserSeam& user);
+
+// Scan work of FormShow: the start-up notices the first time, the scan, then the action
+// buttons.
 void ScanWork(MainState& state, UserSeam& user);
 }  // namespace qx

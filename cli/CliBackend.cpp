@@ -38,6 +38,7 @@ struct CliBackend::Watch final : DeviceIo, SystemInfoSource {
         return ok;
     }
     uint32_t lastError() override { return io.lastError(); }
+    std::string errorText(uint32_t code) override { return io.errorText(code); }
 
     std::optional<std::vector<std::string>> diskInterfaces() override {
         auto paths = system.diskInterfaces();

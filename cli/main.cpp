@@ -83,6 +83,10 @@ int powerOffThroughSystemd() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    // Before anything else loads a DLL: system DLLs from the system folder only.
+    qx::RestrictDllSearchToSystem32();
+#endif
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(argv[i]);

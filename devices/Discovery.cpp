@@ -137,10 +137,14 @@ bool GetDeviceNumber(const char* path, StorageDeviceNumber& number) {
     DeviceIo* io = platform().devices;
     if (io == nullptr || path == nullptr || path[0] == '\0') return false;
     const DeviceHandle h = io->open(path, AccessNone, ShareRead | ShareWrite);
-    if (h == kInvalidDevice) return false;
+    if (h == kInvalidDevice) {
+        LogFailedCall("CreateFile", path, io->lastError());
+        return false;
+    }
     uint32_t returned = 0;
     const bool ok = io->control(h, kIoctlStorageGetDeviceNumber, nullptr, 0, &number,
                                 sizeof(number), &returned);
+    if (!ok) LogFailedCall("IOCTL_STORAGE_GET_DEVICE_NUMBER", path, io->lastError());
     io->close(h);
     if (!ok) number = StorageDeviceNumber{};
     return ok;

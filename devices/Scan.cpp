@@ -293,6 +293,7 @@ void GetQuorvexDevice(MainState& state, UserSeam& user) {
 }
 
 void ScanWork(MainState& state, UserSeam& user) {
+    ShowStartupNotices(state, user);
     GetQuorvexDevice(state, user);
     user.enableActions(false);
     if (!state.DeviceList.empty()) {

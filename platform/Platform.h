@@ -67,6 +67,12 @@ public:
                          uint32_t outLen, uint32_t* bytesReturned) = 0;
     // The calling thread's last system error code, as GetLastError.
     virtual uint32_t lastError() = 0;
+    // The system's own text for an error code that lastError() gave (FormatMessage on
+    // Windows, strerror on Linux), for the diagnostic log; empty when it has none.
+    virtual std::string errorText(uint32_t code) {
+        (void)code;
+        return {};
+    }
 };
 
 // ---------------------------------------------------------------------------------------
@@ -145,6 +151,14 @@ public:
         (void)folder;
         return true;
     }
+    // False when the process runs without the rights that raw commands to the drives need
+    // (an unelevated token on Windows, no CAP_SYS_RAWIO on Linux). A kernel that cannot tell
+    // says true.
+    virtual bool runsElevated() { return true; }
+    // The size of the running executable's file as the file system lists it, without
+    // opening the file for reading; -1 when unknown. Tells a copy that carries a package
+    // but cannot read itself from a copy without one.
+    virtual int64_t executableListedSize() { return -1; }
     // Holds off sleep, shutdown and idle actions while a firmware download or an erase runs;
     // `why` names the drive. Null when the system refused the hold. A kernel without such a
     // service holds nothing and hands out an empty hold.

@@ -15,7 +15,9 @@ struct TraceRecorder::Devices final : DeviceIo {
         const DeviceHandle h = r.innerDevices_.open(path, access, share);
         const std::string p = path != nullptr ? path : "";
         if (h == kInvalidDevice) {
-            r.write(sim::formatOpenFailureLine(r.clock_.tickCount(), p, r.innerDevices_.lastError()));
+            const uint32_t error = r.innerDevices_.lastError();
+            r.write(sim::formatOpenFailureLine(r.clock_.tickCount(), p, error,
+                                               r.innerDevices_.errorText(error)));
         } else {
             std::lock_guard<std::mutex> guard(r.mutex_);
             r.paths_[h] = p;
@@ -47,11 +49,13 @@ struct TraceRecorder::Devices final : DeviceIo {
         c.elapsedMs = r.clock_.tickCount() - start;
         c.result = ok;
         c.lastError = ok ? 0 : r.innerDevices_.lastError();
+        if (!ok) c.lastErrorText = r.innerDevices_.errorText(c.lastError);
         CaptureTraceAnswer(b, out, outLen, returned, c);
         r.write(sim::formatTraceLine(c));
         return ok;
     }
     uint32_t lastError() override { return r.innerDevices_.lastError(); }
+    std::string errorText(uint32_t code) override { return r.innerDevices_.errorText(code); }
 };
 
 struct TraceRecorder::System final : SystemInfoSource {

@@ -167,6 +167,7 @@ bool readCall(const Json& j, sim::SimCall& c, std::string& error) {
     f.number("timeout", c.timeout);
     f.boolean("result", c.result);
     f.number("lastError", c.lastError);
+    f.text("lastErrorText", c.lastErrorText, 1024);
     f.number("transferred", c.transferred);
     f.number("scsiStatus", c.scsiStatus);
     f.hex("sense", nullptr, 0, 255, &c.sense);
@@ -297,6 +298,7 @@ bool ParseTrace(std::string_view text, TraceLog& log, std::string& error) {
                 error = where + what;
                 return false;
             }
+            if (!c.lastErrorText.empty()) log.errorTexts[c.lastError] = c.lastErrorText;
             log.calls.push_back(std::move(c));
             log.callLines.push_back(lineNumber);
         } else if (j.contains("event") && j["event"] == "system") {
@@ -310,12 +312,15 @@ bool ParseTrace(std::string_view text, TraceLog& log, std::string& error) {
             Fields f(j);
             std::string path;
             uint32_t lastError = kErrFileNotFound;
+            std::string errorText;
             f.text("path", path);
             f.number("lastError", lastError);
+            f.text("lastErrorText", errorText, 1024);
             if (!f.ok()) {
                 error = where + f.error();
                 return false;
             }
+            if (!errorText.empty()) log.errorTexts[lastError] = errorText;
             log.openFailures.emplace_back(path, lastError);
         }
     }
@@ -391,6 +396,11 @@ struct TraceReplay::Devices final : DeviceIo {
         return true;
     }
     uint32_t lastError() override { return lastError_; }
+    // The text the recorded system gave for the code, when the trace holds it.
+    std::string errorText(uint32_t code) override {
+        const auto it = r.log_.errorTexts.find(code);
+        return it != r.log_.errorTexts.end() ? it->second : std::string();
+    }
 };
 
 struct TraceReplay::System final : SystemInfoSource {

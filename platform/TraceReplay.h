@@ -27,6 +27,7 @@ struct TraceLog {
     std::vector<std::size_t> callLines;               // their line numbers (1-based)
     std::vector<sim::TraceSystemAnswer> system;       // system lines, in file order
     std::vector<std::pair<std::string, uint32_t>> openFailures;  // path, last error
+    std::map<uint32_t, std::string> errorTexts;  // the recorded system's text per error code
 };
 
 // Limits of a trace read back: anything beyond is refused, never read.

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The Windows utility travels as one file: a 64-bit GUI executable under 1 MiB that imports
-# only DLLs of the system (no C++ runtime, libgcc or winpthread DLL beside it).
+# only DLLs of the system (no C++ runtime, libgcc or winpthread DLL beside it), built with
+# address-space randomisation (dynamic base, high-entropy VA) and no-execute data (NX), whose
+# manifest asks for administrator rights and declares no system later than Windows 8
+# (scripts/check-manifest.py).
 set -euo pipefail
 exe=${1:?executable}
 objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
@@ -31,4 +34,14 @@ for dll in $imports; do
     bad=1
   fi
 done
+# DllCharacteristics: DYNAMIC_BASE 0x40, HIGH_ENTROPY_VA 0x20, NX_COMPAT 0x100.
+characteristics=$(sed -n 's/^DllCharacteristics[[:space:]]*//p' <<<"$headers" | head -n 1)
+echo "DllCharacteristics: ${characteristics:-none}"
+for flag in 0x40:DYNAMIC_BASE 0x20:HIGH_ENTROPY_VA 0x100:NX_COMPAT; do
+  if [ -z "$characteristics" ] || (( (16#$characteristics & ${flag%%:*}) == 0 )); then
+    echo "error: $exe is not built with ${flag#*:}" >&2
+    bad=1
+  fi
+done
+python3 "$(dirname "$0")/check-manifest.py" "$exe" || bad=1
 exit "$bad"

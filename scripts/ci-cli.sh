@@ -65,6 +65,8 @@ PY
 
 echo "== qxupdater-cli.exe: cross build and its tests under Wine"
 cmake --build --preset mingw -j "$jobs" --target qxupdater-cli qxcli_tests
+# No manifest, or none that declares a system after Windows 8: the version query must say 6.2.
+python3 scripts/check-manifest.py --none build/mingw/cli/qxupdater-cli.exe
 bash scripts/run-wine-cli.sh build/mingw/cli/qxcli_tests.exe build/mingw/cli/qxupdater-cli.exe
 
 echo "== qxupdater-cli stage: $(( $(date +%s) - start )) s"

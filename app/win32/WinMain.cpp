@@ -17,10 +17,13 @@
 #include "app/win32/WinUi.h"
 #include "platform/HostPlatform.h"
 #include "platform/Platform.h"
+#include "platform/windows/WinKernel.h"
 
 using namespace qx::win32;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything else loads a DLL: system DLLs from the system folder only.
+    qx::RestrictDllSearchToSystem32();
     // The command line is not read.
     const std::string startTitle = std::string("Quorvex ") + qx::kControllerModel + " Toolbox " + qx::kVersionText;
     std::string error;

@@ -232,6 +232,28 @@ TEST(TraceReader, HostileInputIsRefusedOrPassedOver) {
     refused(std::string(2 << 20, ' ') + "{}");
 }
 
+// The recorded system's text for an error comes back from the replay with the error: the
+// diagnostic log of a replayed run names the failure as the recorded one did.
+TEST(TraceReader, ReplayHandsBackTheRecordedErrorTexts) {
+    const std::string text =
+        "{\"time\":1,\"event\":\"open\",\"path\":\"\\\\\\\\?\\\\ide#held\",\"result\":false,"
+        "\"lastError\":32,\"lastErrorText\":\"In use elsewhere.\"}\n"
+        "{\"time\":2,\"elapsedMs\":1,\"path\":\"\\\\\\\\?\\\\ide#x\",\"control\":\"IOCTL_ATA_PASS_THROUGH\","
+        "\"code\":\"0x4d02c\",\"taskFileIn\":\"0001000000e0ec00\",\"direction\":\"in\",\"length\":512,"
+        "\"timeout\":10,\"result\":false,\"lastError\":1117,\"lastErrorText\":\"Device trouble.\"}\n";
+    TraceLog log;
+    std::string error;
+    ASSERT_TRUE(ParseTrace(text, log, error)) << error;
+    EXPECT_EQ(log.calls.at(0).lastErrorText, "Device trouble.");
+    TraceReplay replay(std::move(log));
+    DeviceIo& io = replay.devices();
+    EXPECT_EQ(io.open("\\\\?\\ide#held", AccessRead | AccessWrite, ShareNone), kInvalidDevice);
+    EXPECT_EQ(io.lastError(), 32u);
+    EXPECT_EQ(io.errorText(32), "In use elsewhere.");
+    EXPECT_EQ(io.errorText(1117), "Device trouble.");
+    EXPECT_EQ(io.errorText(5), "") << "a code the trace holds no text for";
+}
+
 TEST(TraceReader, ReplayAnswersBoundedByTheCallersBuffers) {
     // A recorded answer longer than the caller's data area is cut to the area.
     const std::string text =

@@ -251,6 +251,7 @@ public:
     }
     void close(DeviceHandle h) override { inner_.close(h); }
     uint32_t lastError() override { return inner_.lastError(); }
+    std::string errorText(uint32_t code) override { return inner_.errorText(code); }
 
     bool control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
                  uint32_t outLen, uint32_t* bytesReturned) override {

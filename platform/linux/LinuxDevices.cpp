@@ -214,6 +214,11 @@ DeviceHandle LinuxDevices::open(const char* path, uint32_t, uint32_t) {
     return fd;
 }
 
+std::string LinuxDevices::errorText(uint32_t code) {
+    if (code == 0 || code > 4095) return {};
+    return std::strerror(static_cast<int>(code));
+}
+
 void LinuxDevices::close(DeviceHandle h) {
     if (h < 0 || h > std::numeric_limits<int>::max()) return;
     const int fd = static_cast<int>(h);

@@ -51,6 +51,8 @@ public:
     bool control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
                  uint32_t outLen, uint32_t* bytesReturned) override;
     uint32_t lastError() override { return lastError_; }
+    // strerror's text for the errno value.
+    std::string errorText(uint32_t code) override;
 
 private:
     bool ataPassThrough(int fd, void* in, uint32_t inLen, void* out, uint32_t outLen,

@@ -80,6 +80,30 @@ std::string LinuxKernel::lockFilePath(const char* name, const char* suffix) {
     return runtimeDir() + "/" + safe + "-" + std::to_string(::getuid()) + suffix;
 }
 
+bool LinuxKernel::runsElevated() {
+    constexpr unsigned kCapSysRawio = 17;
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr) return true;
+    char line[256];
+    bool elevated = true;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        unsigned long long effective = 0;
+        if (std::sscanf(line, "CapEff: %llx", &effective) == 1) {
+            elevated = ((effective >> kCapSysRawio) & 1u) != 0;
+            break;
+        }
+    }
+    std::fclose(f);
+    return elevated;
+}
+
+int64_t LinuxKernel::executableListedSize() {
+    const std::string path = executablePath();
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
 std::string LinuxKernel::executablePath() {
     char buf[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf));

@@ -18,6 +18,10 @@ public:
     LinuxKernel& operator=(const LinuxKernel&) = delete;
 
     std::string executablePath() override;
+    // CAP_SYS_RAWIO in the effective set (/proc/self/status): SG_IO pass-through needs it.
+    bool runsElevated() override;
+    // stat() of the executable path.
+    int64_t executableListedSize() override;
     // An exclusive flock on "<name>-<uid>.lock" in $XDG_RUNTIME_DIR (else /tmp). The
     // descriptor stays open for the life of the process, so the system drops the lock
     // when the process ends, crashed or not.

@@ -286,6 +286,7 @@ struct SimBench::Impl {
         lastError = error;
         c.result = false;
         c.lastError = error;
+        c.lastErrorText = WindowsErrorText(error);
         return false;
     }
 };
@@ -312,6 +313,7 @@ struct SimBench::Impl::Devices final : DeviceIo {
         return b.control(h, code, in, inLen, out, outLen, bytesReturned);
     }
     uint32_t lastError() override { return b.lastError; }
+    std::string errorText(uint32_t code) override { return WindowsErrorText(code); }
 };
 
 struct SimBench::Impl::System final : SystemInfoSource {
@@ -359,6 +361,14 @@ struct SimBench::Impl::KernelPart final : Kernel {
         if (!b.setup.executablePath.empty()) return b.setup.executablePath;
         return b.hostKernel != nullptr ? b.hostKernel->executablePath() : std::string();
     }
+    int64_t executableListedSize() override {
+        if (b.setup.executablePath.empty() && b.hostKernel != nullptr) {
+            return b.hostKernel->executableListedSize();
+        }
+        return b.setup.executableSize;
+    }
+    // The bench's system, never the host's.
+    bool runsElevated() override { return b.setup.elevated; }
     bool acquireSingleInstance(const char* name) override {
         if (b.hostKernel != nullptr) return b.hostKernel->acquireSingleInstance(name);
         return b.instances.insert(name != nullptr ? name : "").second;
@@ -682,7 +692,12 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
         if (valid && dir != DataDir::None && length > 0) {
             valid = (dir == DataDir::In) == (hdr.DataIn == kScsiDataIn);
         }
-        if (!ds.passesAta) {
+        // storahci translates ATA PASS-THROUGH(16) only: its SCSI-to-ATA translation
+        // (Windows-driver-samples, storage/miniports/storahci/src/common.c,
+        // SrbConvertToATACommand) names SCSIOP_ATA_PASSTHROUGH16 and ends every other
+        // operation code as an invalid request.
+        const bool refusedByDriver = twelve && ds.bus == SimBus::Scsi && !setup.scsiAta12;
+        if (!ds.passesAta || refusedByDriver) {
             if (!ds.faults.empty()) {
                 const FaultEffect e = collect(disk, {opKey, "call"});
                 advance(e.hangMs);
@@ -950,6 +965,26 @@ void SimBench::useRealClock(bool on) {
 }
 
 // ---------------------------------------------------------------------------------------
+std::string WindowsErrorText(uint32_t code) {
+    switch (code) {
+        case 1: return "Incorrect function.";
+        case 2: return "The system cannot find the file specified.";
+        case 3: return "The system cannot find the path specified.";
+        case 5: return "Access is denied.";
+        case 6: return "The handle is invalid.";
+        case 21: return "The device is not ready.";
+        case 31: return "A device attached to the system is not functioning.";
+        case 32: return "The process cannot access the file because it is being used by another process.";
+        case 50: return "The request is not supported.";
+        case 87: return "The parameter is incorrect.";
+        case 121: return "The semaphore timeout period has expired.";
+        case 122: return "The data area passed to a system call is too small.";
+        case 1117: return "The request could not be performed because of an I/O device error.";
+        case 1167: return "The device is not connected.";
+        default: return {};
+    }
+}
+
 std::array<uint8_t, 64> makeBuildInfo(std::string_view text, uint8_t option) {
     std::array<uint8_t, 64> b{};
     std::memcpy(b.data(), text.data(), std::min<size_t>(63, text.size()));

@@ -110,7 +110,12 @@ struct SimBenchSpec {
     bool enumerationFails = false;
     int rescanFailsAt = 0;       // 0: rescan works; 1 locate fails; 2 re-enumerate fails
     std::string executablePath;  // empty: the host kernel's path (or empty)
+    int64_t executableSize = -1; // the executable's size as the file system lists it; -1 unknown
     bool sleepHoldFails = false; // the kernel refuses to hold off sleep and shutdown
+    bool elevated = true;        // false: the process runs without administrator rights
+    // false: the SCSI pass-through to disks on SCSI paths refuses ATA PASS-THROUGH(12), as
+    // Windows' inbox AHCI driver (storahci) does: it translates only ATA PASS-THROUGH(16).
+    bool scsiAta12 = true;
     std::vector<SimDiskSpec> disks;
 };
 
@@ -140,6 +145,7 @@ struct SimCall {
     uint32_t timeout = 0;        // seconds
     bool result = false;         // the control call's own result
     uint32_t lastError = 0;
+    std::string lastErrorText;   // the system's text for lastError (empty when none known)
     uint8_t scsiStatus = 0;
     std::vector<uint8_t> sense;  // sense bytes returned (scsi)
     uint8_t driverError = 0;     // smart
@@ -249,6 +255,10 @@ struct SmartEntry {
 std::array<uint8_t, 512> makeSmartData(const std::vector<SmartEntry>& entries);
 // A SMART thresholds sector: (id, threshold) pairs.
 std::array<uint8_t, 512> makeSmartThresholds(const std::vector<std::pair<uint8_t, uint8_t>>& t);
+
+// The text Windows gives for the system error codes the bench reports (FormatMessage,
+// English); empty for a code it does not know.
+std::string WindowsErrorText(uint32_t code);
 
 // The bench file parser (docs/bench-file.md). False with "line N: ..." on bad input.
 bool parseBenchText(const std::string& text, SimBenchSpec& setup, std::string& error);

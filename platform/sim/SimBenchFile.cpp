@@ -210,6 +210,13 @@ private:
         } else if (key == "executable") {
             if (v.size() > kMaxPath) return fail(n, "executable path too long");
             spec_.executablePath = v;
+        } else if (key == "executable-size") {
+            if (!parseNumber(v, 0x7FFFFFFFFFFFull, x)) return fail(n, "executable-size must be a number");
+            spec_.executableSize = static_cast<int64_t>(x);
+        } else if (key == "elevated") {
+            if (!parseBool(v, spec_.elevated)) return fail(n, "elevated must be yes or no");
+        } else if (key == "scsi-ata12") {
+            if (!parseBool(v, spec_.scsiAta12)) return fail(n, "scsi-ata12 must be yes or no");
         } else {
             return fail(n, "unknown key '" + key + "' in [system]");
         }

@@ -113,10 +113,12 @@ bool carriesPassword(const SimCall& c) {
     return command == 0xF1 || command == 0xF2 || command == 0xF4 || command == 0xF6;
 }
 
-std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError) {
+std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError,
+                                  const std::string& lastErrorText) {
     Json j;
     j.num("time", time).str("event", "open").str("path", path);
     j.boolean("result", false).num("lastError", lastError);
+    if (!lastErrorText.empty()) j.str("lastErrorText", lastErrorText);
     return j.done();
 }
 
@@ -182,6 +184,7 @@ std::string formatTraceLine(const SimCall& c) {
     j.str("direction", c.direction.empty() ? std::string("none") : c.direction);
     j.num("length", c.length).num("timeout", c.timeout);
     j.boolean("result", c.result).num("lastError", c.lastError);
+    if (!c.result && !c.lastErrorText.empty()) j.str("lastErrorText", c.lastErrorText);
     if (c.result) {
         j.num("transferred", c.transferred);
         if (c.kind == "scsi") {

@@ -18,8 +18,10 @@ std::string formatTraceLine(const SimCall& call);
 // never traced.
 bool carriesPassword(const SimCall& call);
 
-// An open that failed (traced so that a replay fails it too).
-std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError);
+// An open that failed (traced so that a replay fails it too), with the system's text for
+// the error when there is one.
+std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError,
+                                  const std::string& lastErrorText = {});
 
 // One answer of the system's disk list, drive letters, Windows directory, version or rescan.
 struct TraceSystemAnswer {

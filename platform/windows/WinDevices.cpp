@@ -72,4 +72,16 @@ bool WinDevices::control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen
     return ok != FALSE;
 }
 
+std::string WinDevices::errorText(uint32_t code) {
+    char buffer[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                   nullptr, code, 0, buffer, sizeof(buffer), nullptr);
+    std::string text(buffer, n < sizeof(buffer) ? n : 0);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 }  // namespace qx

@@ -3,6 +3,8 @@
 // Windows headers in WinDevices.cpp.
 #pragma once
 
+#include <string>
+
 #include "platform/Platform.h"
 
 namespace qx {
@@ -17,6 +19,8 @@ public:
     bool control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
                  uint32_t outLen, uint32_t* bytesReturned) override;
     uint32_t lastError() override { return lastError_; }
+    // FormatMessage's text for the code (the system's language), without the line end.
+    std::string errorText(uint32_t code) override;
 
 private:
     uint32_t lastError_ = 0;

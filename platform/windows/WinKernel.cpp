@@ -48,6 +48,19 @@ private:
 
 }  // namespace
 
+bool RestrictDllSearchToSystem32() {
+    constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC proc = kernel32 != nullptr ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
+    if (proc != nullptr) {
+        const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
+        if (setDefault(kLoadLibrarySearchSystem32)) return true;
+    }
+    SetDllDirectoryW(L"");
+    return false;
+}
+
 std::string WinKernel::executablePath() {
     // The wide call, converted to UTF-8 like every path in the core: the ANSI form would
     // lose characters outside the code page and would not match the UTF-8 paths that the
@@ -61,6 +74,29 @@ std::string WinKernel::executablePath() {
         buf.resize(buf.size() * 2);
     }
     return {};
+}
+
+bool WinKernel::runsElevated() {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                  0, 0, 0, 0, 0, &admins)) {
+        return true;  // cannot tell
+    }
+    BOOL member = FALSE;
+    const BOOL ok = CheckTokenMembership(nullptr, admins, &member);
+    FreeSid(admins);
+    return ok == FALSE || member != FALSE;
+}
+
+int64_t WinKernel::executableListedSize() {
+    const std::wstring path = widen(executablePath());
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return -1;
+    }
+    return static_cast<int64_t>((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
 }
 
 bool WinKernel::acquireSingleInstance(const char* name) {

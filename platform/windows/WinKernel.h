@@ -10,10 +10,24 @@
 
 namespace qx {
 
+// Keeps every DLL the process loads from now on to the system folder: an elevated program
+// started from a Downloads folder would otherwise load a planted DLL of a system name from
+// there. Called first thing by both Windows programs. SetDefaultDllDirectories
+// (LOAD_LIBRARY_SEARCH_SYSTEM32) exists from Windows 8 on and on Windows 7 with update
+// KB2533623; it is looked up, so the program still starts without it, and then at least the
+// current directory leaves the search (SetDllDirectoryW). True when the search is restricted.
+bool RestrictDllSearchToSystem32();
+
 class WinKernel final : public Kernel {
 public:
     // GetModuleFileNameW, in UTF-8.
     std::string executablePath() override;
+    // The token holds the Administrators group enabled (CheckTokenMembership): an
+    // administrator's unelevated token holds it deny-only, and the disks admit only
+    // administrators for raw commands.
+    bool runsElevated() override;
+    // GetFileAttributesExW of the executable path.
+    int64_t executableListedSize() override;
     // A named 4-byte file mapping; false when it already exists. The handle is never
     // closed, so the name stays taken until the process ends.
     bool acquireSingleInstance(const char* name) override;

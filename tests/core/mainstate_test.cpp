@@ -8,6 +8,7 @@
 
 #include "QXLib/DbgLog.h"
 #include "app/MainState.h"
+#include "devices/Scan.h"
 #include "platform/Utf8Path.h"
 #include "support/ProcedureBench.h"
 #include "support/ScriptedUser.h"
@@ -136,6 +137,61 @@ TEST_F(MainStateTest, UnopenableExecutableCountsAsEmptyAndLoadsTheConfiguration)
     EXPECT_EQ(state.PackageMode, 0);
     EXPECT_EQ(user.count("notice"), 1);
     EXPECT_TRUE(std::filesystem::exists(ini));
+}
+
+// A copy that the file system lists with a package's size but that cannot be opened (a
+// network drive mapped by the user is not seen by an elevated program): package mode, and a
+// notice before the first scan says so, instead of passing for a copy without a package.
+TEST_F(MainStateTest, UnreadableCopyOfAPackageSizeIsToldBeforeTheFirstScan) {
+    kernel.listedSize = 4000000;
+    ASSERT_EQ(create(), "");
+    EXPECT_EQ(state.PackageMode, 1);
+    EXPECT_EQ(state.ExeFileSize, 4000000);
+    EXPECT_FALSE(std::filesystem::exists(ini)) << "no configuration in package mode";
+    EXPECT_EQ(user.count("notice"), 0) << "nothing before the window shows";
+
+    state.caption = "QX Demo SSD A.1.19(RC2) [1.06]";
+    ScanWork(state, user);
+    ASSERT_EQ(user.count("notice"), 1);
+    const test::UserCall& n = user.calls.front();
+    EXPECT_EQ(n.what, "notice");
+    EXPECT_EQ(n.caption, state.caption);
+    EXPECT_EQ(n.icon, BoxIcon::Error);
+    EXPECT_NE(n.text.find("could not read its own file:\n" + kernel.exePath + "\n"), std::string::npos) << n.text;
+    EXPECT_NE(n.text.find("Copy the program to a folder on a local disk"), std::string::npos) << n.text;
+    ScanWork(state, user);
+    EXPECT_EQ(user.count("notice"), 1) << "told once";
+}
+
+TEST_F(MainStateTest, UnreadableCopyOfAFileModeSizeStaysInFileModeSilently) {
+    kernel.listedSize = 3145727;
+    ASSERT_EQ(create(), "");
+    EXPECT_EQ(state.PackageMode, 0);
+    EXPECT_EQ(state.ExeFileSize, 0);
+    ScanWork(state, user);
+    EXPECT_EQ(user.count("notice"), 1) << "only the configuration's own notice of creation";
+}
+
+// A token without administrator rights: the notice in the standard form (the window's title,
+// OK only) before the first scan, once; an elevated one gets none.
+TEST_F(MainStateTest, UnelevatedProcessIsToldBeforeTheFirstScan) {
+    makeExecutable(kernel.exePath, 3145728);
+    ASSERT_EQ(create(), "");
+    ScanWork(state, user);
+    EXPECT_EQ(user.count("notice"), 0);
+
+    MainState again;
+    ScriptedUser user2;
+    kernel.elevated = false;
+    ASSERT_EQ(CreateMainState(again, user2), "");
+    ScanWork(again, user2);
+    ASSERT_EQ(user2.count("notice"), 1);
+    EXPECT_EQ(user2.calls.front().what, "notice") << "before the scan touches the list";
+    EXPECT_EQ(user2.calls.front().caption, again.caption);
+    EXPECT_EQ(user2.calls.front().text, kNotElevatedNotice);
+    EXPECT_EQ(user2.calls.front().icon, BoxIcon::Warning);
+    ScanWork(again, user2);
+    EXPECT_EQ(user2.count("notice"), 1);
 }
 
 TEST_F(MainStateTest, UnwritableConfigurationEndsCreationWithTheError) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/DeviceIoctl.h"
+#include "platform/sim/SimTrace.h"
 #include "support/SimFixture.h"
 
 namespace qx {
@@ -434,6 +435,64 @@ TEST(SimBenchScsi, RefusedCommandBlocks) {
     EXPECT_EQ(r.sense[1], 0x05);
     EXPECT_EQ(r.sense[2], 0x24);
     EXPECT_EQ(f.drive(2).commandCount, 0u);
+}
+
+// scsi-ata12 = no models Windows' inbox AHCI driver: the SCSI pass-through to a disk on a
+// SCSI path refuses ATA PASS-THROUGH(12) with ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE
+// and never hands it to the drive; ATA PASS-THROUGH(16), the ATA pass-through and a USB
+// bridge are not affected.
+TEST(SimBenchScsi, AhciDriverRefusesTheTwelveByteAtaPassThrough) {
+    auto sata = test::makerSataDisk(1);
+    sata.bus = sim::SimBus::Scsi;
+    sata.path = "\\\\?\\scsi#disk&ven_quorvex&prod_one#4&1&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    SimBenchSpec spec = benchOf({sata, test::usbBridgeDisk(2, "k403")});
+    spec.scsiAta12 = false;
+    test::SimFixture f(spec);
+    uint8_t id[512] = {};
+    auto r = rawSat(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512);
+    ASSERT_TRUE(r.ok) << "the system delivered the request";
+    EXPECT_EQ(r.scsiStatus, 2);
+    ASSERT_GE(r.sense.size(), 4u);
+    EXPECT_EQ(std::vector<uint8_t>(r.sense.begin(), r.sense.begin() + 4), (std::vector<uint8_t>{0x72, 0x05, 0x20, 0x00}));
+    EXPECT_EQ(f.drive(0).commandCount, 0u);
+    // ATA PASS-THROUGH(16), PIO data in, IDENTIFY DEVICE.
+    const uint8_t sixteen[16] = {0x85, 4 << 1, 0x0E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0};
+    r = rawScsi(f.path(0), sixteen, 16, true, id, 512);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.scsiStatus, 0);
+    EXPECT_EQ(sim::readAtaString(id + 54, 40), "Quorvex QX-T74 256GB");
+    EXPECT_TRUE(rawAta(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512).ok);
+    r = rawSat(f.path(1), regs(0xEC, 0, 1), DataDir::In, id, 512);
+    EXPECT_EQ(r.scsiStatus, 0) << "a USB bridge is no SCSI-path disk";
+
+    // The default (yes) passes it on, as before.
+    SimBenchSpec passes = benchOf({sata});
+    test::SimFixture g(passes);
+    r = rawSat(g.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512);
+    EXPECT_EQ(r.scsiStatus, 0);
+}
+
+// Failed calls carry Windows' text for their code, in the records and the trace.
+TEST(SimBenchFaults, FailedCallsCarryWindowsErrorText) {
+    auto disk = test::makerSataDisk(1);
+    SimFault failing;
+    failing.key = "ata:ec";
+    failing.occurrence = 1;
+    failing.kind = FaultKind::ControlFails;
+    disk.faults.push_back(failing);
+    test::SimFixture f(benchOf({disk}));
+    uint8_t id[512] = {};
+    EXPECT_FALSE(rawAta(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512).ok);
+    ASSERT_FALSE(f.bench.calls().empty());
+    EXPECT_EQ(f.bench.calls().back().lastError, 1117u);
+    EXPECT_EQ(f.bench.calls().back().lastErrorText,
+              "The request could not be performed because of an I/O device error.");
+    EXPECT_NE(sim::formatTraceLine(f.bench.calls().back())
+                  .find("\"lastErrorText\":\"The request could not be performed because of an I/O device error.\""),
+              std::string::npos);
+    EXPECT_EQ(platform().devices->errorText(32),
+              "The process cannot access the file because it is being used by another process.");
+    EXPECT_EQ(platform().devices->errorText(987654), "");
 }
 
 TEST(SimBenchScsi, MalformedRequestsFailTheCall) {

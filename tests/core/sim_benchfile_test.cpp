@@ -22,6 +22,9 @@ system-letter = d
 enumeration = ok
 rescan = reenumerate-fails
 executable = C:\demo\qxupdater.exe
+executable-size = 4000000
+elevated = no
+scsi-ata12 = no
 
 [disk]
 path = \\?\usbstor#disk&ven_quorvex#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
@@ -73,6 +76,9 @@ TEST(BenchFile, EveryKeyLandsInTheSpec) {
     EXPECT_FALSE(s.enumerationFails);
     EXPECT_EQ(s.rescanFailsAt, 2);
     EXPECT_EQ(s.executablePath, "C:\\demo\\qxupdater.exe");
+    EXPECT_EQ(s.executableSize, 4000000);
+    EXPECT_FALSE(s.elevated);
+    EXPECT_FALSE(s.scsiAta12);
     ASSERT_EQ(s.disks.size(), 2u);
     const SimDiskSpec& d = s.disks[0];
     EXPECT_EQ(d.path, "\\\\?\\usbstor#disk&ven_quorvex#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
@@ -174,6 +180,10 @@ TEST(BenchFile, TheDemoBench) {
     EXPECT_EQ(s.disks[4].drive.controller, ControllerKind::HardDisk);
     EXPECT_EQ(std::string(s.disks[5].inquiryCode.begin(), s.disks[5].inquiryCode.end()), "ZZ99");
     EXPECT_EQ(s.disks[6].drive.firmware, "0.98");
+    // The keys a bench leaves out keep today's behaviour.
+    EXPECT_TRUE(s.elevated);
+    EXPECT_TRUE(s.scsiAta12);
+    EXPECT_EQ(s.executableSize, -1);
     EXPECT_NE(SimBench::demo(), nullptr);
 }
 

@@ -338,12 +338,14 @@ TEST_F(TraceTest, FailedCallsAndOddPathsStayValidJson) {
     ASSERT_TRUE(bad.ok()) << ls[0];
     EXPECT_EQ(bad["result"], "false");
     EXPECT_EQ(bad["lastError"], "87");
+    EXPECT_EQ(bad["lastErrorText"], "The parameter is incorrect.");
     EXPECT_FALSE(bad.has("transferred"));
     const JsonLine odd(ls[1]);
     ASSERT_TRUE(odd.ok()) << ls[1];
     EXPECT_EQ(odd["path"], fixture->path(1));
     EXPECT_EQ(odd["control"], "SMART_RCV_DRIVE_DATA");
     EXPECT_EQ(odd["lastError"], "1");
+    EXPECT_EQ(odd["lastErrorText"], "Incorrect function.");
     for (char c : ls[1]) EXPECT_TRUE(static_cast<unsigned char>(c) < 0x80);
 }
 

@@ -23,6 +23,7 @@ using test::FakeAnswer;
 using test::FakePlatform;
 
 constexpr const char* kPath = "\\\\?\\ide#disk0";
+constexpr const char* kUsbPath = "\\\\?\\usbstor#disk&ven_quorvex";
 constexpr uint32_t kHeader = sizeof(AtaPassThroughEx);
 
 FakeAnswer checkCondition(std::vector<uint8_t> sense) {
@@ -180,7 +181,10 @@ TEST_F(TransportTest, AtaOpenFailureIsZeroWithoutCall) {
     EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), 0);
     EXPECT_EQ(WriteATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), 0);
     EXPECT_TRUE(p.devices.calls.empty());
-    EXPECT_TRUE(p.kernel.output.empty());
+    // The failed open is logged with the system's error: number and text.
+    const std::string line = std::string("CreateFile on ") + kPath +
+                             " failed: error 2, The system cannot find the file specified.\r\n";
+    EXPECT_EQ(p.kernel.output, (std::vector<std::string>{line, line}));
 }
 
 TEST_F(TransportTest, AtaFailedControlCallIsLogged) {
@@ -189,8 +193,10 @@ TEST_F(TransportTest, AtaFailedControlCallIsLogged) {
     uint8_t buf[512];
     EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), -1);
     EXPECT_EQ(WriteATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), -1);
-    EXPECT_EQ(p.kernel.output, (std::vector<std::string>{"ReadATACommandWithTimeOutValue() fail\r\n",
-                                                         "WriteATACommandWithTimeOutValue() fail\r\n"}));
+    const std::string detail = std::string("IOCTL_ATA_PASS_THROUGH on ") + kPath +
+                               " failed: error 31, A device attached to the system is not functioning.\r\n";
+    EXPECT_EQ(p.kernel.output, (std::vector<std::string>{"ReadATACommandWithTimeOutValue() fail\r\n", detail,
+                                                         "WriteATACommandWithTimeOutValue() fail\r\n", detail}));
     // The caller's task file is left as it was.
     EXPECT_EQ(tf.bCommandReg, 0xEC);
 }
@@ -207,6 +213,75 @@ TEST_F(TransportTest, AtaErrorStatusHandsBackTheRegisters) {
     EXPECT_EQ(tf.bCommandReg, 0x51);
     EXPECT_EQ(tf.bFeaturesReg, 0x04);
     EXPECT_EQ(ExecATACommand(kPath, 1, ataBlock(0xEC), buf, 512, 10), -2);
+    // The drive's verdict is in the diagnostic log with the command and both registers.
+    const std::string line = "ReadATACommandWithTimeOutValue(): command ECh ended with status 51h, error 04h\r\n";
+    EXPECT_EQ(p.kernel.output, (std::vector<std::string>{line, line}));
+}
+
+// Another program holding the disk for a moment (a SMART monitor, a virus scanner) makes the
+// exclusive open fail with a sharing violation: the ATA path tries again, 100 ms apart on the
+// clock, at most ten times, and logs every try.
+TEST_F(TransportTest, AtaOpenRetriesAMomentarySharingViolation) {
+    FakeAnswer held;
+    held.openFails = true;
+    held.openError = 32;  // ERROR_SHARING_VIOLATION
+    p.devices.script(held);
+    p.devices.script(held);
+    const uint64_t start = p.clock.now();
+    IDEREGS tf = taskFile(0xEC);
+    uint8_t buf[512];
+    EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), 1);
+    EXPECT_EQ(p.devices.opens.size(), 3u);
+    EXPECT_EQ(p.devices.calls.size(), 1u);
+    EXPECT_EQ(p.clock.now() - start, 200u);
+    const std::string text = "The process cannot access the file because it is being used by another process.";
+    EXPECT_EQ(p.kernel.output,
+              (std::vector<std::string>{
+                  std::string("ReadATACommandWithTimeOutValue(): ") + kPath + " is held by another program (error 32, " +
+                      text + "), open tried again in 100 ms (1 of 10)\r\n",
+                  std::string("ReadATACommandWithTimeOutValue(): ") + kPath + " is held by another program (error 32, " +
+                      text + "), open tried again in 100 ms (2 of 10)\r\n"}));
+}
+
+TEST_F(TransportTest, AtaOpenGivesUpOnAPersistentSharingViolation) {
+    p.devices.defaultAnswer.openFails = true;
+    p.devices.defaultAnswer.openError = 32;
+    const uint64_t start = p.clock.now();
+    IDEREGS tf = taskFile(0x92);
+    uint8_t buf[512] = {};
+    EXPECT_EQ(WriteATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), 0);
+    EXPECT_EQ(p.devices.opens.size(), 11u);
+    EXPECT_TRUE(p.devices.calls.empty());
+    EXPECT_EQ(p.clock.now() - start, 1000u);
+    ASSERT_EQ(p.kernel.output.size(), 11u);
+    EXPECT_NE(p.kernel.output[9].find("(10 of 10)"), std::string::npos) << p.kernel.output[9];
+    EXPECT_EQ(p.kernel.output[10], std::string("CreateFile on ") + kPath +
+                                       " failed: error 32, The process cannot access the file because it is "
+                                       "being used by another process.\r\n");
+    // Within the executor's budget: the command fails as one that could not open (-2).
+    p.devices.opens.clear();
+    EXPECT_EQ(ExecATACommand(kPath, 0, ataBlock(0x92), buf, 512, 10), -2);
+    EXPECT_EQ(p.devices.opens.size(), 11u);
+}
+
+TEST_F(TransportTest, OnlyTheExclusiveOpenRetriesAndOnlyOnSharingViolations) {
+    // Any other error fails at once.
+    p.devices.defaultAnswer.openFails = true;
+    p.devices.defaultAnswer.openError = 5;  // ERROR_ACCESS_DENIED
+    IDEREGS tf = taskFile(0xEC);
+    uint8_t buf[512];
+    const uint64_t start = p.clock.now();
+    EXPECT_EQ(ReadATACommandWithTimeOutValue(kPath, &tf, buf, 512, 10), 0);
+    EXPECT_EQ(p.devices.opens.size(), 1u);
+    // The shared opens (SMART receive, SCSI pass-through) do not wait either.
+    p.devices.defaultAnswer.openError = 32;
+    EXPECT_EQ(SmartReceiveData(kPath, 0, tf, buf), -1);
+    const uint8_t cdb[12] = {0x12};
+    EXPECT_EQ(ReadSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, buf, 36, 10), 0);
+    EXPECT_EQ(p.devices.opens.size(), 3u);
+    EXPECT_EQ(p.clock.now(), start);
+    EXPECT_EQ(p.kernel.output.front(),
+              std::string("CreateFile on ") + kPath + " failed: error 5, Access is denied.\r\n");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -413,13 +488,17 @@ TEST_F(TransportTest, SmartReceiveFailures) {
     EXPECT_EQ(answer, std::vector<uint8_t>(512, 0xAB));
     EXPECT_EQ(SmartReceiveData("", 0, tf, answer.data()), -1);
     EXPECT_EQ(p.devices.opens.size(), 3u);
-    EXPECT_TRUE(p.kernel.output.empty());
+    EXPECT_EQ(p.kernel.output,
+              (std::vector<std::string>{
+                  std::string("CreateFile on ") + kPath + " failed: error 2, The system cannot find the file specified.\r\n",
+                  std::string("SMART_RCV_DRIVE_DATA on ") + kPath +
+                      " failed: error 31, A device attached to the system is not functioning.\r\n",
+                  "SmartReceiveData(): command ECh ended with driver error 1, IDE error 00h\r\n"}));
 }
 
 // ---------------------------------------------------------------------------------------
 // SCSI pass-through
 
-constexpr const char* kUsbPath = "\\\\?\\usbstor#disk&ven_quorvex";
 
 
 TEST_F(TransportTest, ScsiReadRequest) {
@@ -496,7 +575,9 @@ TEST_F(TransportTest, ScsiOpenFailureLogsThePath) {
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, nullptr, 0, 10), 0);
     EXPECT_EQ(p.kernel.output,
               (std::vector<std::string>{
+                  std::string("CreateFile on ") + kUsbPath + " failed: error 2, The system cannot find the file specified.\r\n",
                   std::string("ReadSCSICommandWithTimeOutValue(INVALID_HANDLE_VALUE) = ") + kUsbPath + "\r\n",
+                  std::string("CreateFile on ") + kUsbPath + " failed: error 2, The system cannot find the file specified.\r\n",
                   std::string("WriteSCSICommandWithTimeOutValue(INVALID_HANDLE_VALUE) = ") + kUsbPath + "\r\n"}));
     EXPECT_TRUE(p.devices.calls.empty());
 }
@@ -515,7 +596,11 @@ TEST_F(TransportTest, ScsiFailedCallLogsTheError) {
     EXPECT_EQ(WriteSCSICommandWithTimeOutValue(kUsbPath, cdb, 12, nullptr, 0, 10), 0);
     EXPECT_EQ(p.kernel.output,
               (std::vector<std::string>{"LastError(ReadSCSICommandWithTimeOutValue)[1] = 1117\r\n",
-                                        "LastError(WriteSCSICommandWithTimeOutValue)[1] = 121\r\n"}));
+                                        std::string("IOCTL_SCSI_PASS_THROUGH_DIRECT on ") + kUsbPath +
+                                            " failed: error 1117, The request could not be performed because of an I/O device error.\r\n",
+                                        "LastError(WriteSCSICommandWithTimeOutValue)[1] = 121\r\n",
+                                        std::string("IOCTL_SCSI_PASS_THROUGH_DIRECT on ") + kUsbPath +
+                                            " failed: error 121, The semaphore timeout period has expired.\r\n"}));
 }
 
 TEST_F(TransportTest, ScsiCheckConditionIllegalRequestFails) {

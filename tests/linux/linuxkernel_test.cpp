@@ -148,6 +148,7 @@ TEST_F(LinuxKernelTest, ExecutablePathProfileAndPowerOff) {
     LinuxKernel kernel;
     const std::string exe = kernel.executablePath();
     EXPECT_EQ(std::filesystem::path(exe).filename(), "linuxkernel_test");
+    EXPECT_EQ(kernel.executableListedSize(), static_cast<int64_t>(std::filesystem::file_size(exe)));
 
     const std::string ini = dir_.file("QXUpdater.ini");
     EXPECT_EQ(kernel.profileString("DeviceSetting", "FirmwareVer", "1.0", ini), "1.0");

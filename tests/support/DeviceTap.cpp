@@ -30,6 +30,7 @@ DeviceHandle DeviceTap::open(const char* path, uint32_t access, uint32_t share) 
 void DeviceTap::close(DeviceHandle h) { inner_->close(h); }
 
 uint32_t DeviceTap::lastError() { return inner_->lastError(); }
+std::string DeviceTap::errorText(uint32_t code) { return inner_->errorText(code); }
 
 bool DeviceTap::control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
                         uint32_t outLen, uint32_t* bytesReturned) {

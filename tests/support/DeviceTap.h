@@ -39,6 +39,7 @@ public:
     bool control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
                  uint32_t outLen, uint32_t* bytesReturned) override;
     uint32_t lastError() override;
+    std::string errorText(uint32_t code) override;
 
     std::vector<Call> calls;
 

@@ -1,6 +1,8 @@
 // The recording fake DeviceIo and the platform that installs it.
 #include "support/FakeDevices.h"
 
+#include "platform/sim/SimBench.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -174,5 +176,7 @@ FakePlatform::~FakePlatform() {
     DbgReleaseLock();  // it came from this platform's kernel
     installPlatform(previous_);
 }
+
+std::string FakeDevices::errorText(uint32_t code) { return sim::WindowsErrorText(code); }
 
 }  // namespace qx::test

@@ -95,6 +95,8 @@ public:
     bool control(DeviceHandle h, uint32_t code, void* in, uint32_t inLen, void* out,
                  uint32_t outLen, uint32_t* bytesReturned) override;
     uint32_t lastError() override { return lastError_; }
+    // The fake answers with Windows' codes, and gives Windows' texts for them.
+    std::string errorText(uint32_t code) override;
 
     int openHandles() const { return static_cast<int>(handles_.size()); }
 

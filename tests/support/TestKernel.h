@@ -37,6 +37,8 @@ public:
     int shutDownComputer() override;
     std::string systemConfigurationPath() override { return systemIniPath; }
     bool folderTakesConfiguration(const std::string&) override { return folderWritable; }
+    bool runsElevated() override { return elevated; }
+    int64_t executableListedSize() override { return listedSize; }
 
     // All debugger-output texts joined, in order.
     std::string debugText() const;
@@ -47,6 +49,8 @@ public:
     int shutdownResult = 1;
     std::string systemIniPath;   // empty: the file always beside the executable
     bool folderWritable = true;
+    bool elevated = true;
+    int64_t listedSize = -1;     // the executable's size as the file system lists it
 
     std::set<std::string> instances;        // names held
     std::vector<std::string> debugLines;    // each debugOutput text

@@ -612,4 +612,43 @@ TEST_F(Win32FormsTest, BrokenBackgroundPictureStopsTheScan) {
     EXPECT_FALSE(IsWindowVisible(m.Image2)) << "CustomBKImage is 0";
 }
 
+// Start-up blind spots, through the real message boxes: a process without administrator
+// rights, and a copy whose listed size says it carries a package it cannot read (a network
+// drive an elevated program does not see). Each gets its notice, in the standard form and
+// before the first scan; the scan then runs.
+TEST_F(Win32FormsTest, StartupNoticesComeBeforeTheFirstScan) {
+    auto bench = demoBench(dir_.file("on-a-network-drive.exe"));  // absent: cannot be read
+    bench->setup().elevated = false;
+    bench->setup().executableSize = 4000000;
+    BenchScope scope(std::move(bench));
+    Windows w;
+    TMainForm& m = *w.main;
+    ModalAnswerer answerer;
+    size_t callsAtFirstBox = 99;
+    answerer.then([&](HWND box) {
+        callsAtFirstBox = scope.bench().calls().size();
+        ModalAnswerer::press(box, IDOK);
+    });
+    answerer.then(ModalAnswerer::pressing(IDOK));
+    w.showAndScan();
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    EXPECT_EQ(callsAtFirstBox, 0u) << "before any drive is touched";
+    EXPECT_EQ(answerer.seen[0].text, Widen(qx::kNotElevatedNotice));
+    // The standard notice form: the main window's title (package mode: " Toolbox ..." while
+    // the unreadable header gives no product name).
+    EXPECT_EQ(answerer.seen[0].title, WindowText(m.handle()));
+    EXPECT_EQ(answerer.seen[0].title, L" Toolbox A.1.19(RC2)");
+    EXPECT_EQ(answerer.seen[1].title, WindowText(m.handle()));
+    EXPECT_NE(answerer.seen[1].text.find(L"could not read its own file"), std::wstring::npos);
+    EXPECT_NE(answerer.seen[1].text.find(L"Copy the program to a folder on a local disk"), std::wstring::npos);
+    EXPECT_EQ(m.state().PackageMode, 1);
+    EXPECT_EQ(m.rowCount(), 4) << "the scan runs after the notices";
+    // Told once: the next scan shows only its own box.
+    answerer.then(ModalAnswerer::pressing(IDOK));
+    click(m.ScanBn);
+    EXPECT_EQ(answerer.seen.size(), 3u);
+    EXPECT_EQ(answerer.seen[2].text, L"Device scan is finished");
+    EXPECT_EQ(answerer.unexpected(), 0);
+}
+
 }  // namespace

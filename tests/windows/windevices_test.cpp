@@ -77,9 +77,31 @@ TEST_F(WinDevicesTest, TransportThroughTheSystemCalls) {
     EXPECT_EQ(SmartReceiveData(kNoDevice, 0, tf, buf), -1);
     const uint8_t cdb[12] = {0x12, 0, 0, 0, 36};
     EXPECT_EQ(ReadSCSICommandWithTimeOutValue(kNoDevice, cdb, 12, buf, 36, 10), 0);
+    // Every failed open is logged with GetLastError's number and FormatMessage's text.
+    ASSERT_EQ(devices.open(kNoDevice, AccessRead | AccessWrite, ShareNone), kInvalidDevice);
+    const uint32_t code = devices.lastError();
+    const std::string text = devices.errorText(code);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    const std::string failed =
+        std::string("CreateFile on ") + kNoDevice + " failed: error " + std::to_string(code) + ", " + text + "\r\n";
     EXPECT_EQ(kernel.output,
-              std::vector<std::string>{std::string("ReadSCSICommandWithTimeOutValue(INVALID_HANDLE_VALUE) = ") +
-                                       kNoDevice + "\r\n"});
+              (std::vector<std::string>{failed, failed, failed,
+                                        std::string("ReadSCSICommandWithTimeOutValue(INVALID_HANDLE_VALUE) = ") +
+                                            kNoDevice + "\r\n"}));
+}
+
+TEST_F(WinDevicesTest, ErrorTextsAreTheSystemsOwn) {
+    char expected[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   ERROR_SHARING_VIOLATION, 0, expected, sizeof expected, nullptr);
+    std::string trimmed = expected;
+    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r' || trimmed.back() == ' ')) {
+        trimmed.pop_back();
+    }
+    EXPECT_FALSE(trimmed.empty());
+    EXPECT_EQ(devices.errorText(ERROR_SHARING_VIOLATION), trimmed);
+    EXPECT_EQ(devices.errorText(0x2FFFFFFF), "") << "a code the system has no text for";
 }
 
 }  // namespace

@@ -110,6 +110,39 @@ TEST(WinKernel, ExecutablePathIsTheTestProgram) {
     EXPECT_NE(exe.find("qxcore_tests"), std::string::npos);
 }
 
+TEST(WinKernel, ExecutableListedSizeIsTheFilesSize) {
+    WinKernel kernel;
+    const std::string exe = kernel.executablePath();
+    ASSERT_FALSE(exe.empty());
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(Utf8Path(exe), ec);
+    ASSERT_FALSE(ec);
+    EXPECT_EQ(kernel.executableListedSize(), static_cast<int64_t>(size));
+}
+
+// The elevation test is the Administrators group enabled in the token, as the system's own
+// membership check sees it (under Wine the prefix's user is an administrator).
+TEST(WinKernel, ElevationIsTheEnabledAdministratorsGroup) {
+    WinKernel kernel;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                         0, 0, 0, 0, &admins));
+    BOOL member = FALSE;
+    ASSERT_TRUE(CheckTokenMembership(nullptr, admins, &member));
+    FreeSid(admins);
+    EXPECT_EQ(kernel.runsElevated(), member != FALSE);
+}
+
+// After the restriction a DLL is found in the system folder only: system DLLs still load.
+TEST(WinKernel, DllSearchIsKeptToTheSystemFolder) {
+    EXPECT_TRUE(RestrictDllSearchToSystem32());
+    const HMODULE version = LoadLibraryW(L"version.dll");
+    EXPECT_NE(version, nullptr);
+    if (version != nullptr) FreeLibrary(version);
+    EXPECT_EQ(LoadLibraryW(L"qx-no-such-library.dll"), nullptr);
+}
+
 TEST(WinKernel, SleepHoldSetsTheExecutionStateUntilReleased) {
     WinKernel kernel;
     {
