@@ -5,12 +5,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/UserSeam.h"
 
 namespace qx {
+
+class DeviceLock;  // platform/Platform.h
 
 constexpr const char* kControllerModel = "t74";
 constexpr const char* kVersionText = "A.1.19(RC2)";
@@ -43,6 +46,10 @@ struct MainState {
 
     // True while an action runs; closing the main window is refused meanwhile.
     bool actionRunning = false;
+
+    // The device lock while a scan or an action of this program sends commands
+    // (devices/DeviceLock.h); empty otherwise.
+    std::shared_ptr<DeviceLock> deviceLock;
 };
 
 // Creation of the main window, toolkit-free part: caption and application title, RDMode
@@ -58,7 +65,7 @@ int CountCheckedRows(MainState& state, UserSeam& user);
 void SetRowStatus(UserSeam& user, int row, const std::string& text);
 
 // Runs one action procedure (Update Firmware, Secure Erase, Smart Info) unless one already
-// runs. An error escaping it unlocks the window again and is passed on to the caller, which
+// runs, inside a hold of the device lock (a refusal is told in a notice and nothing runs). An error escaping it unlocks the window again and is passed on to the caller, which
 // shows it in the toolkit's error box.
 void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&));
 
@@ -68,6 +75,7 @@ void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, U
 // program is quitting).
 void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages);
 
-// Scan work of FormShow: the scan, then the action buttons.
+// Scan work of FormShow: the scan, then the action buttons, inside a hold of the device
+// lock (a refusal is told in a notice and nothing is scanned).
 void ScanWork(MainState& state, UserSeam& user);
 }  // namespace qx

@@ -23,6 +23,7 @@
 #include "cli/CliPackage.h"
 #include "cli/TerminalUser.h"
 #include "config/Config.h"
+#include "devices/DeviceLock.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"
 #include "platform/TraceCodec.h"
@@ -54,6 +55,7 @@ struct Request {
     bool json = false;
     std::string devices;
     bool devicesGiven = false;
+    double waitSeconds = 0;  // --wait: for another process's hold of the drives
     std::vector<std::string> disks;
     bool all = false;
     std::string package;
@@ -256,6 +258,7 @@ private:
     std::unique_ptr<TerminalUser> user_;
     std::vector<Drive> drives_;
     bool emitted_ = false;  // one document per run: an error after it goes to standard error only
+    std::unique_ptr<DeviceHold> hold_;  // the device lock of the run; goes before the back-end
 };
 
 Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
@@ -272,6 +275,10 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
                    "device back-end: empty for the real disks, sim, sim:PATH or replay:PATH "
                    "(default: QXUPDATER_DEVICES)");
     app.add_flag("--json", r.json, "write one JSON document on standard output");
+    app.add_option("--wait", r.waitSeconds,
+                   "while another process sends commands to the drives, wait up to SECONDS for "
+                   "it (default: refuse at once)")
+        ->check(CLI::Range(0.0, 86400.0));
 
     auto* list = app.add_subcommand("list", "the scan of \"Scan for Drives\": the drives found");
     auto* explain = app.add_subcommand("explain", "every candidate disk, listed or not, and why");
@@ -421,6 +428,12 @@ Outcome Program::openBackend() {
     backend_ = CliBackend::open(devices, trace ? trace : "", options, error);
     if (!backend_) return {kExitBackend, error};
     backend_->install();
+    // One process at a time sends commands to the drives: the hold lasts the whole run, the
+    // scan included, so nothing of another process lands between the commands of this one.
+    const bool writes = request_.command == "update" || request_.command == "erase";
+    hold_ = std::make_unique<DeviceHold>(state_, writes ? DeviceUse::Write : DeviceUse::Read,
+                                         static_cast<uint32_t>(request_.waitSeconds * 1000.0));
+    if (!hold_->granted()) return {kExitUsage, hold_->refusal()};
     if (host_.onBackend) host_.onBackend(backend_->host());
     return {};
 }
@@ -825,10 +838,10 @@ int Program::run(const std::vector<std::string>& args) {
     o = checkInputs();
     if (o.code != kExitOk) return fail(o);
     o = openBackend();
-    if (o.code != kExitOk) return fail(o);
-    if ((request_.command == "update" || request_.command == "erase") && !backend_->simulated() &&
-        !platform().kernel->acquireSingleInstance("QXUpdater")) {
-        return fail({kExitUsage, "another copy of the utility is running"});
+    if (o.code != kExitOk) {
+        const int code = fail(o);
+        if (backend_ && host_.onFinish) host_.onFinish(backend_->host());
+        return code;
     }
 
     const bool echoLog = request_.command == "update" || request_.command == "erase";
@@ -845,6 +858,7 @@ int Program::run(const std::vector<std::string>& args) {
     }
     const int code = o.code == kExitOk ? kExitOk : fail(o);
     if (host_.onFinish) host_.onFinish(backend_->host());
+    hold_.reset();
     user_.reset();
     backend_.reset();
     return code;

@@ -111,6 +111,29 @@ public:
     virtual ~PowerHold() = default;
 };
 
+// The machine-wide device lock: one process at a time sends commands to the drives (a scan,
+// an update, an erase, a SMART read). The lock is held while the object lives.
+class DeviceLock {
+public:
+    virtual ~DeviceLock() = default;
+};
+
+struct DeviceLockAttempt {
+    enum class State {
+        Held,         // `lock` holds it until destroyed
+        Busy,         // another process holds it
+        Unavailable,  // the lock could not be made at all (`detail` says why)
+    };
+    State state = State::Held;
+    std::unique_ptr<DeviceLock> lock;
+    int64_t holderPid = 0;  // Busy: the holder's process id where the system tells it; 0 unknown
+    std::string detail;
+};
+
+// What the device lock of a host kernel guards: the machine's drives, the drives of one
+// bench file (keyed to that file), or nothing (the built-in bench, a replay).
+enum class DeviceLockTarget { Machine, BenchFile, None };
+
 class Kernel {
 public:
     virtual ~Kernel() = default;
@@ -151,6 +174,13 @@ public:
     virtual std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) {
         (void)why;
         return std::make_unique<PowerHold>();
+    }
+    // Tries the device lock once, without waiting. A kernel without drives of its own
+    // holds nothing and always succeeds.
+    virtual DeviceLockAttempt lockDevices() {
+        DeviceLockAttempt a;
+        a.lock = std::make_unique<DeviceLock>();
+        return a;
     }
 };
 

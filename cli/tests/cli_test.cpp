@@ -2,8 +2,13 @@
 // DISK forms, the confirmations, the password sources, and each exit code.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "CliHarness.h"
 #include "platform/sim/SimBench.h"
@@ -446,6 +451,74 @@ TEST_F(CliUpdate, TypedSerialNumberOnATerminal) {
     EXPECT_EQ(right.code, 0) << right.err;
     EXPECT_TRUE(updated);
 }
+
+// One process at a time sends commands to the drives: two runs on one bench file exclude
+// each other like two processes on one machine.
+TEST_F(CliUpdate, SecondRunOnTheSameBenchFileIsRefusedWhileTheFirstUpdates) {
+    BenchFile bench(kMakerDisk);
+    CliRun second, waited, listed;
+    size_t secondCalls = 99;
+    uint64_t waitedMs = 0;
+    CliSetup first;
+    first.onBackend = [&](HostPlatform&) {
+        // The first run holds the drives from here to its end.
+        CliSetup other;
+        other.onFinish = [&](HostPlatform& host) { secondCalls = host.bench()->calls().size(); };
+        second = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                         bench.setting()},
+                        other);
+        CliSetup patient;
+        patient.onFinish = [&](HostPlatform& host) { waitedMs = host.bench()->clock().now(); };
+        waited = runCli({"list", "--wait", "5", "--devices", bench.setting()}, patient);
+    };
+    bool updated = false;
+    first.onFinish = [&](HostPlatform& host) { updated = host.bench()->driveState(0).firmwareUpdated; };
+    const CliRun r = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                             bench.setting()},
+                            first);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(updated);
+
+    EXPECT_EQ(second.code, 2);
+    EXPECT_EQ(secondCalls, 0u) << "nothing was sent";
+    EXPECT_FALSE(second.backendOpened);
+    const std::string refusal = "another process is sending commands to the drives";
+    EXPECT_TRUE(contains(second.err, refusal)) << second.err;
+#if !defined(_WIN32)
+    // The holder names itself in the lock file: here this very process.
+    EXPECT_TRUE(contains(second.err, "(process " + std::to_string(::getpid()) + ")")) << second.err;
+#endif
+    EXPECT_TRUE(oneLine(second.err)) << second.err;
+    EXPECT_EQ(second.json()["exitCode"], 2);
+    EXPECT_TRUE(contains(second.json()["error"], refusal));
+
+    // --wait tries again on the platform clock until its time has passed.
+    EXPECT_EQ(waited.code, 2);
+    EXPECT_GE(waitedMs, 5000u);
+
+    // Once the first has ended, the drives are free again.
+    listed = runCli({"list", "--devices", bench.setting()});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+}
+
+#if !defined(_WIN32)
+TEST_F(CliUpdate, DeviceLockThatCannotBeMadeRefusesWritesOnly) {
+    BenchFile bench(kMakerDisk);
+    // The lock file's place is taken by a folder: the lock cannot be made, even for root.
+    const std::string setting = bench.setting();
+    std::filesystem::create_directory(setting.substr(4) + ".lock");
+    bool updated = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { updated = host.bench()->driveState(0).firmwareUpdated; };
+    const CliRun r = runCli({"update", "1", "--yes", "--package", package, "--devices", setting}, setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(updated);
+    EXPECT_TRUE(contains(r.err, "cannot be made")) << r.err;
+    const CliRun list = runCli({"list", "--json", "--devices", setting});
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_EQ(list.json()["drives"].size(), 1u);
+}
+#endif
 
 // ---------------------------------------------------------------------------------------
 class CliErase : public ::testing::Test {

@@ -61,7 +61,80 @@ private:
     std::mutex mutex_;
 };
 
+// The process id a holder of the device lock wrote into the file: digits only, read
+// within a small bound.
+int64_t recordedHolder(int fd) {
+    char text[24] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    int64_t pid = 0;
+    for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9' && pid < (int64_t{1} << 40); ++i) {
+        pid = pid * 10 + (text[i] - '0');
+    }
+    return pid;
+}
+
+class FileDeviceLock final : public DeviceLock {
+public:
+    explicit FileDeviceLock(int fd) : fd_(fd) {}
+    ~FileDeviceLock() override { ::close(fd_); }  // releases the lock
+
+private:
+    int fd_;
+};
+
 }  // namespace
+
+DeviceLockAttempt LinuxKernel::lockDeviceFile(const std::string& path) {
+    DeviceLockAttempt a;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = path + ": " + std::strerror(errno);
+        return a;
+    }
+    struct flock want {};
+    want.l_type = F_WRLCK;
+    want.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &want) == 0) {
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
+        a.lock = std::make_unique<FileDeviceLock>(fd);
+        return a;
+    }
+    const int error = errno;
+    if (error == EAGAIN || error == EACCES) {
+        a.state = DeviceLockAttempt::State::Busy;
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        // An OFD lock has no owning process: the system answers -1 there, and the holder's
+        // own record in the file tells it instead.
+        if (::fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type != F_UNLCK && held.l_pid > 0) {
+            a.holderPid = held.l_pid;
+        } else {
+            a.holderPid = recordedHolder(fd);
+        }
+    } else {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = path + ": " + std::strerror(error);
+    }
+    ::close(fd);
+    return a;
+}
+
+DeviceLockAttempt LinuxKernel::lockDevices() {
+    switch (lockTarget_) {
+        case DeviceLockTarget::Machine: return lockDeviceFile(kDeviceLockPath);
+        case DeviceLockTarget::BenchFile: return lockDeviceFile(lockBenchFile_ + ".lock");
+        case DeviceLockTarget::None: break;
+    }
+    return Kernel::lockDevices();
+}
+
+void LinuxKernel::setDeviceLockTarget(DeviceLockTarget target, const std::string& benchFile) {
+    lockTarget_ = target;
+    lockBenchFile_ = benchFile;
+}
 
 LinuxKernel::~LinuxKernel() {
     // The single-instance descriptor is deliberately left open: it is held until the

@@ -111,6 +111,12 @@ struct SimBenchSpec {
     int rescanFailsAt = 0;       // 0: rescan works; 1 locate fails; 2 re-enumerate fails
     std::string executablePath;  // empty: the host kernel's path (or empty)
     bool sleepHoldFails = false; // the kernel refuses to hold off sleep and shutdown
+    // The device lock of a bench without a host kernel (a bench with one takes the host's
+    // lock keyed to its file): free, held by another process (`deviceLockHolder`: its id,
+    // 0 when the system does not tell), or impossible to make.
+    enum class DeviceLockState { Free, HeldByOther, CannotBeMade };
+    DeviceLockState deviceLock = DeviceLockState::Free;
+    int64_t deviceLockHolder = 0;
     std::vector<SimDiskSpec> disks;
 };
 
@@ -221,6 +227,10 @@ public:
     // Kernel side effects.
     const std::vector<std::string>& debugOutput() const;
     int shutdownRequests() const;
+    // Device locks taken through the bench's own kernel (no host kernel), and whether one
+    // is held now.
+    int deviceLockTakes() const;
+    bool deviceLockHeld() const;
     // Every hold on sleep and shutdown, in the order taken; never forwarded to the host.
     const std::vector<SimSleepHold>& sleepHolds() const;
 
