@@ -175,17 +175,24 @@ struct Match {
     uint32_t length = 0;
 };
 
-Match findPackageImage(const MainState& state, int l, const BuildCodes& drive,
+// `slotRowEnd`: where the checked package's last slot ends (CheckPackageWhole), so that
+// bytes behind the slots (a signature) are never taken for one.
+Match findPackageImage(const MainState& state, int32_t slotRowEnd, int l, const BuildCodes& drive,
                        std::vector<uint8_t>& image) {
     Match m;
     const bool pictureFlag = HeaderPictureFlag(state.PackageHeader);
     const int slot = EnumeratePackageImages(
-        state.ExePath, pictureFlag, state.ExeFileSize, image,
+        state.ExePath, pictureFlag, slotRowEnd, image,
         [&](int, uint32_t length, const std::vector<uint8_t>& area) {
             if (area.size() < kImageArea) return false;
             const BuildCodes offered = codesOf(area.data() + kBuildInfoOffset);
             logImageLine(l, offered);
             if (!sameCodes(drive, offered) || !usableLength(l, length)) return false;
+            // A damaged image is never sealed anew and sent.
+            if (!ImageChecksumValid(area.data(), length)) {
+                DbgPrintf("[%d]Image checksum is wrong: the image is not used\r\n", l);
+                return false;
+            }
             m.length = length;
             return true;
         });
@@ -296,6 +303,10 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
 
 }  // namespace
 
+std::string PackageRefusalText(const std::string& reason) {
+    return "The firmware package cannot be used: " + reason + ". Nothing was sent to the drives.";
+}
+
 bool OsRefused() {
     SystemInfoSource* system = platform().system;
     if (system == nullptr) return false;
@@ -335,8 +346,21 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
         return;
     }
 
-    std::vector<uint8_t> work(kWorkBufferSize, 0);
     const bool packageMode = state.PackageMode != 0;
+    // The whole package is checked before the first command: a package cut short or
+    // without a usable image is refused, never taken for one that fits no drive.
+    PackageSoundness package;
+    if (packageMode) {
+        package = CheckPackageWhole(state.ExePath, HeaderPictureFlag(state.PackageHeader));
+        if (!package.sound) {
+            DbgPrintf("The firmware package is refused: %s\r\n", package.reason.c_str());
+            user.notice(state.caption, PackageRefusalText(package.reason), BoxIcon::Error);
+            UnlockButtons(state, user);
+            return;
+        }
+    }
+
+    std::vector<uint8_t> work(kWorkBufferSize, 0);
     std::string chosenFile;
     if (!packageMode) {
         const std::string name = targetFileName(state, user, work);
@@ -369,7 +393,7 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
             if (read) {
                 drive = codesOf(DriveBuildInfo.data());
                 logDriveLine(l, drive);
-                match = packageMode ? findPackageImage(state, l, drive, image)
+                match = packageMode ? findPackageImage(state, package.slotRowEnd, l, drive, image)
                                     : findFileImage(chosenFile, l, drive, image);
             }
 

@@ -1,12 +1,17 @@
 // The firmware update procedure behind "Update Firmware".
 #pragma once
 
+#include <string>
+
 #include "app/MainState.h"
 #include "app/UserSeam.h"
 
 namespace qx {
 
 void DownloadCodeBtnClick(MainState& state, UserSeam& user);
+
+// The notice of a package refused by its whole check (CheckPackageWhole), with its reason.
+std::string PackageRefusalText(const std::string& reason);
 
 // The operating-system gate shared by the update and the secure erase: true when the
 // system is older than Windows XP Service Pack 2.

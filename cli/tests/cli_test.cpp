@@ -452,6 +452,22 @@ TEST_F(CliUpdate, TypedSerialNumberOnATerminal) {
     EXPECT_TRUE(updated);
 }
 
+TEST_F(CliUpdate, PackageCutInsideItsLastSlotIsExitTwoWithNothingSent) {
+    const auto size = std::filesystem::file_size(package);
+    std::filesystem::resize_file(package, size - 4000);
+    bool reached = false;
+    CliSetup setup;
+    setup.onBackend = [&](HostPlatform&) { reached = true; };
+    const CliRun r = runCli({"update", "--all", "--yes", "--json", "--package", package,
+                             "--devices", "sim"},
+                            setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(reached) << "refused before the back-end opens: no DOWNLOAD MICROCODE";
+    EXPECT_TRUE(contains(r.err, "slot 2 is cut short")) << r.err;
+    EXPECT_TRUE(oneLine(r.err)) << r.err;
+    EXPECT_EQ(r.json()["exitCode"], 2);
+}
+
 // One process at a time sends commands to the drives: two runs on one bench file exclude
 // each other like two processes on one machine.
 TEST_F(CliUpdate, SecondRunOnTheSameBenchFileIsRefusedWhileTheFirstUpdates) {
