@@ -79,6 +79,12 @@ struct OsVersion {
     uint16_t servicePackMajor = 0;  // only meaningful with the extended record
 };
 
+// Where the computer draws its power from, for the battery gate of the update.
+struct PowerSource {
+    bool onBattery = false;   // running from its battery now (no mains power)
+    int batteryPercent = -1;  // charge of the system battery, 0-100; -1 unknown or none
+};
+
 class SystemInfoSource {
 public:
     virtual ~SystemInfoSource() = default;
@@ -93,6 +99,8 @@ public:
     // Asks for a re-enumeration of the device tree. 0 on success, otherwise the failing
     // step: 1 locate root failed, 2 re-enumerate failed; `code` receives the error code.
     virtual int rescan(uint32_t* code) = 0;
+    // The power source now. A system that cannot tell reports mains power.
+    virtual PowerSource powerSource() { return {}; }
 };
 
 // ---------------------------------------------------------------------------------------

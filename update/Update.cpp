@@ -303,6 +303,16 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
 
 }  // namespace
 
+std::string BatteryRefusal() {
+    SystemInfoSource* system = platform().system;
+    if (system == nullptr) return {};
+    const PowerSource power = system->powerSource();
+    if (!power.onBattery || power.batteryPercent < 0 || power.batteryPercent >= kMinBatteryPercent) return {};
+    return "The computer runs on its battery at " + std::to_string(power.batteryPercent) +
+           " %: connect it to mains power before updating the firmware (below " +
+           std::to_string(kMinBatteryPercent) + " % the update is refused). Nothing was sent to the drives.";
+}
+
 std::string PackageRefusalText(const std::string& reason) {
     return "The firmware package cannot be used: " + reason + ". Nothing was sent to the drives.";
 }
@@ -343,6 +353,15 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
     if (!StartDriveAction(state, user,
                           {kUpdateQuestion, "Update cancelled", kOsRefusedText,
                            "Please select a disk"})) {
+        return;
+    }
+
+    // A computer that runs on a low battery may go off half-way through a flash.
+    const std::string battery = BatteryRefusal();
+    if (!battery.empty()) {
+        DbgPrintf("%s\r\n", battery.c_str());
+        user.notice(state.caption, battery, BoxIcon::Warning);
+        UnlockButtons(state, user);
         return;
     }
 

@@ -452,6 +452,25 @@ TEST_F(CliUpdate, TypedSerialNumberOnATerminal) {
     EXPECT_TRUE(updated);
 }
 
+TEST_F(CliUpdate, LowBatteryIsExitTwoWithNothingSent) {
+    BenchFile bench(std::string("[system]\nac-power = no\nbattery = 20\n") + kMakerDisk);
+    int downloads = -1;
+    bool updated = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) {
+        downloads = host.bench()->driveState(0).downloadCommands;
+        updated = host.bench()->driveState(0).firmwareUpdated;
+    };
+    const CliRun r = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                             bench.setting()},
+                            setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(downloads, 0);
+    EXPECT_FALSE(updated);
+    EXPECT_TRUE(contains(r.err, "runs on its battery at 20 %")) << r.err;
+    EXPECT_TRUE(r.json()["drives"][0]["outcome"].is_null());
+}
+
 TEST_F(CliUpdate, PackageCutInsideItsLastSlotIsExitTwoWithNothingSent) {
     const auto size = std::filesystem::file_size(package);
     std::filesystem::resize_file(package, size - 4000);

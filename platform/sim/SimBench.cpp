@@ -343,6 +343,7 @@ struct SimBench::Impl::System final : SystemInfoSource {
         return std::string(1, c) + ":\\WINDOWS";
     }
     OsVersion osVersion() override { return b.setup.os; }
+    PowerSource powerSource() override { return {!b.setup.acPower, b.setup.batteryPercent}; }
     int rescan(uint32_t* code) override {
         ++b.rescans;
         if (code != nullptr) *code = 0;

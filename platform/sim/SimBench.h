@@ -111,6 +111,8 @@ struct SimBenchSpec {
     int rescanFailsAt = 0;       // 0: rescan works; 1 locate fails; 2 re-enumerate fails
     std::string executablePath;  // empty: the host kernel's path (or empty)
     bool sleepHoldFails = false; // the kernel refuses to hold off sleep and shutdown
+    bool acPower = true;         // mains power; false: the computer runs on its battery
+    int batteryPercent = -1;     // the system battery's charge; -1: no battery
     // The device lock of a bench without a host kernel (a bench with one takes the host's
     // lock keyed to its file): free, held by another process (`deviceLockHolder`: its id,
     // 0 when the system does not tell), or impossible to make.

@@ -320,6 +320,32 @@ TEST_F(UpdateTest, ImagesWithWrongChecksumsAreNeverSealedAnewAndSent) {
     EXPECT_EQ(status(b, 0), "");
 }
 
+TEST_F(UpdateTest, LowBatteryRefusesTheUpdateBeforeAnyCommand) {
+    ProcedureBench b({makerSataDisk(1)});
+    usePackage(b, {slot(kImageA)});
+    b.bench().setup().acPower = false;
+    b.bench().setup().batteryPercent = 20;
+    b.bench().clearCalls();
+    b.user.check(0);
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_EQ(b.user.noticeTexts(),
+              Lines{"The computer runs on its battery at 20 %: connect it to mains power before "
+                    "updating the firmware (below 25 % the update is refused). Nothing was sent to "
+                    "the drives."});
+    EXPECT_EQ(status(b, 0), "");
+    expectUnlocked(b);
+
+    // At 25 %, or on mains power with a low battery, nothing changes.
+    b.bench().setup().batteryPercent = 25;
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_EQ(status(b, 0), "Pass");
+    b.bench().setup().acPower = true;
+    b.bench().setup().batteryPercent = 5;
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_EQ(status(b, 0), "Pass");
+}
+
 TEST_F(UpdateTest, PackageCutInsideItsLastSlotIsRefusedBeforeAnyCommand) {
     // Cut by 4,000 bytes, the last slot no longer counts: without the whole check the drive
     // whose image sat there would end "No update needed".
