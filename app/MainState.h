@@ -47,6 +47,10 @@ struct MainState {
     // True while an action runs; closing the main window is refused meanwhile.
     bool actionRunning = false;
 
+    // Update: a drive that already runs the chosen image's build (SVN version, build date,
+    // FwVer, BinFileName code, CustomerID) ends "Up to date" with nothing sent.
+    bool skipCurrent = false;
+
     // The device lock while a scan or an action of this program sends commands
     // (devices/DeviceLock.h); empty otherwise.
     std::shared_ptr<DeviceLock> deviceLock;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qx {
 
@@ -20,6 +22,21 @@ struct DriveRow {
     std::string serial;
     std::string firmware;
     std::string capacity;  // "Capacity(GB)"
+};
+
+// Why a drive did not pass: a code from the table of reasons in docs/cli.md, with details
+// (name, text) a front end may show, such as the drive's build codes.
+struct OutcomeReason {
+    std::string code;
+    std::vector<std::pair<std::string, std::string>> details;
+};
+
+// What a drive reports after a passed update, read again from the drive.
+struct DriveAfterUpdate {
+    bool read = false;      // IDENTIFY and the controller record could be read
+    std::string firmware;   // IDENTIFY firmware revision
+    std::string build;      // the controller record's SVN version and build date
+    bool running = false;   // the controller runs the image's build (else: after a power cycle)
 };
 
 class UserSeam {
@@ -70,6 +87,11 @@ public:
     virtual void downloadProgress(int row, uint32_t sent, uint32_t total) {
         (void)row, (void)sent, (void)total;
     }
+    // Why the drive of `row` did not pass, told beside its Status; row -1: the action
+    // stopped before any drive (every checked row). Told before the row's Status is set.
+    virtual void outcomeReason(int row, const OutcomeReason& reason) { (void)row, (void)reason; }
+    // What the drive of `row` reports after its update passed.
+    virtual void driveAfterUpdate(int row, const DriveAfterUpdate& after) { (void)row, (void)after; }
 };
 
 }  // namespace qx
