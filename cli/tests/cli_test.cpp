@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #if !defined(_WIN32)
@@ -452,6 +453,65 @@ TEST_F(CliUpdate, TypedSerialNumberOnATerminal) {
     EXPECT_TRUE(updated);
 }
 
+TEST_F(CliUpdate, EveryDocumentCarriesTheVersionAndEveryDriveThatDidNotPassAReason) {
+    const CliRun list = runCli({"list", "--json", "--devices", "sim"});
+    EXPECT_EQ(list.json()["version"], "A.1.19(RC2)");
+    const CliRun usage = runCli({"update", "--json", "--devices", "sim"});
+    EXPECT_EQ(usage.json()["version"], "A.1.19(RC2)");
+
+    const CliRun r = runCli({"update", "--all", "--yes", "--json", "--package", package, "--devices", "sim"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json j = r.json();
+    EXPECT_EQ(j["version"], "A.1.19(RC2)");
+    EXPECT_FALSE(j["drives"][0].contains("reason"));
+    const json& none = j["drives"][3];
+    EXPECT_EQ(none["outcome"], "No update needed");
+    EXPECT_EQ(none["reason"], "no-image-for-drive");
+    EXPECT_EQ(none["details"]["binFileName"], "SYS_E5F6.bin") << none.dump();
+    EXPECT_TRUE(none["details"].contains("fwVer"));
+    EXPECT_TRUE(none["details"].contains("customerId"));
+
+    BenchFile failing(std::string(kMakerDisk) + "fault = ata:92 at 1 ata-error 04\n");
+    const CliRun failed = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                  failing.setting()});
+    EXPECT_EQ(failed.json()["drives"][0]["reason"], "download-failed");
+
+    BenchFile xp(std::string("[system]\nos = 5.1\nservice-pack = 1\n") + kMakerDisk);
+    const CliRun refused = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                   xp.setting()});
+    EXPECT_EQ(refused.json()["drives"][0]["reason"], "os-refused");
+}
+
+TEST_F(CliUpdate, SkipCurrentLeavesADriveThatRunsTheImagesBuild) {
+    // The drive runs exactly the build of the package's slot 1.
+    const std::string current =
+        "[disk]\npath = \\\\?\\ide#diskone\nbus = ide\ndrive = maker\nmodel = QX One\n"
+        "serial = SAME0001\nbuildinfo = QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01\n"
+        "wwn = 5001 b448 1234 5601\nsignature-block = 1\n";
+    BenchFile bench(current);
+    int downloads = -1;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { downloads = host.bench()->driveState(0).downloadCommands; };
+    const CliRun skip = runCli({"update", "1", "--yes", "--json", "--skip-current", "--package", package,
+                                "--devices", bench.setting()},
+                               setup);
+    ASSERT_EQ(skip.code, 0) << skip.err;
+    EXPECT_EQ(skip.json()["drives"][0]["outcome"], "Up to date");
+    EXPECT_EQ(skip.json()["drives"][0]["reason"], "firmware-current");
+    EXPECT_EQ(downloads, 0);
+    // Without the flag the same build is flashed again; a drive on an older build is
+    // flashed with it.
+    const CliRun again = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                 bench.setting()},
+                                setup);
+    EXPECT_EQ(again.json()["drives"][0]["outcome"], "Pass");
+    EXPECT_GT(downloads, 0);
+    BenchFile older(kMakerDisk);
+    const CliRun flashed = runCli({"update", "1", "--yes", "--json", "--skip-current", "--package", package,
+                                   "--devices", older.setting()});
+    EXPECT_EQ(flashed.json()["drives"][0]["outcome"], "Pass");
+}
+
 TEST_F(CliUpdate, LowBatteryIsExitTwoWithNothingSent) {
     BenchFile bench(std::string("[system]\nac-power = no\nbattery = 20\n") + kMakerDisk);
     int downloads = -1;
@@ -469,6 +529,7 @@ TEST_F(CliUpdate, LowBatteryIsExitTwoWithNothingSent) {
     EXPECT_FALSE(updated);
     EXPECT_TRUE(contains(r.err, "runs on its battery at 20 %")) << r.err;
     EXPECT_TRUE(r.json()["drives"][0]["outcome"].is_null());
+    EXPECT_EQ(r.json()["drives"][0]["reason"], "battery-low");
 }
 
 TEST_F(CliUpdate, PackageCutInsideItsLastSlotIsExitTwoWithNothingSent) {
@@ -595,6 +656,37 @@ TEST_F(CliErase, PasswordFromStandardInput) {
     const CliRun r = runCli({"erase", "3", "--yes", "--password-stdin", "--devices", "sim"}, setup);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "Disk 3 QX74C0000003: Pass"));
+}
+
+TEST_F(CliErase, PasswordFromStandardInputIsBoundedAt4096Bytes) {
+    bool erased = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { erased = host.bench()->driveState(2).erased; };
+    setup.input = std::string(4097, 'Q') + "\n";
+    const CliRun over = runCli({"erase", "3", "--yes", "--json", "--password-stdin", "--devices", "sim"}, setup);
+    EXPECT_EQ(over.code, 2);
+    EXPECT_FALSE(erased);
+    EXPECT_TRUE(contains(over.err, "longer than 4096 bytes")) << over.err;
+    EXPECT_FALSE(contains(over.out, "QQQQ"));
+    // 4,096 bytes are taken (and here are the wrong password).
+    setup.input = std::string(4096, 'Q') + "\n";
+    const CliRun at = runCli({"erase", "3", "--yes", "--json", "--password-stdin", "--devices", "sim"}, setup);
+    EXPECT_EQ(at.code, 1) << at.err;
+    EXPECT_EQ(at.json()["drives"][0]["outcome"], "Fail");
+    EXPECT_EQ(at.json()["drives"][0]["reason"], "erase-failed");
+}
+
+TEST(CliReadBoundedLine, LinesEndAndBounds) {
+    std::istringstream in("abc\n\nlast");
+    std::string line = "old";
+    EXPECT_EQ(cli::ReadBoundedLine(in, line, 3), cli::LineRead::Ok);
+    EXPECT_EQ(line, "abc");
+    EXPECT_EQ(cli::ReadBoundedLine(in, line, 3), cli::LineRead::Ok);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(cli::ReadBoundedLine(in, line, 3), cli::LineRead::TooLong);
+    EXPECT_EQ(line, "");
+    std::istringstream end("");
+    EXPECT_EQ(cli::ReadBoundedLine(end, line, 3), cli::LineRead::End);
 }
 
 TEST_F(CliErase, Refusals) {
