@@ -103,10 +103,10 @@ PackageSoundness CheckPackageWhole(const std::string& exePath, bool pictureFlag)
         r.reason = "the package holds more slots than its count can tell";
         return r;
     }
-    r.slots = static_cast<int>(whole);
+    r.slotCount = static_cast<int>(whole);
     r.slotRowEnd = static_cast<int32_t>(end);  // below 2 GiB: bounded by the slot count
     std::vector<uint8_t> area(kImageArea);
-    for (int slot = 0; slot < r.slots; ++slot) {
+    for (int slot = 0; slot < r.slotCount; ++slot) {
         std::array<uint8_t, kSlotHeaderSize> header{};
         if (!in.seek(base + static_cast<uint64_t>(slot) * kSlotSize) ||
             in.read(header.data(), header.size()) != header.size() ||

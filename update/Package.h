@@ -64,7 +64,7 @@ struct PackageSoundness {
     bool sound = false;
     std::string reason;       // why the package is refused (empty when sound)
     int32_t slotRowEnd = 0;   // where the last slot ends: the size the enumeration takes
-    int slots = 0;
+    int slotCount = 0;
     int usableSlots = 0;
 };
 PackageSoundness CheckPackageWhole(const std::string& exePath, bool pictureFlag);

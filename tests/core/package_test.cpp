@@ -302,7 +302,7 @@ TEST(PackageWhole, SoundPackageAndSlotsThatAreNeverOffered) {
     writeFile(path, layPackage(false, {test::firmwareImage(150016, kBuild, 1), bad, slotImage(800, 3)}));
     const PackageSoundness p = CheckPackageWhole(path, false);
     EXPECT_TRUE(p.sound) << p.reason;
-    EXPECT_EQ(p.slots, 3);
+    EXPECT_EQ(p.slotCount, 3);
     EXPECT_EQ(p.usableSlots, 1);
     EXPECT_EQ(p.slotRowEnd, static_cast<int32_t>(kImageBaseNoPicture + 3 * kSlotSize));
 
@@ -346,7 +346,7 @@ TEST(PackageWhole, CertificateTableBehindTheSlotsIsNoSlot) {
         writeFile(path, file);
         const PackageSoundness p = CheckPackageWhole(path, false);
         EXPECT_TRUE(p.sound) << p.reason;
-        EXPECT_EQ(p.slots, 2);
+        EXPECT_EQ(p.slotCount, 2);
         EXPECT_EQ(p.slotRowEnd, static_cast<int32_t>(kImageBaseNoPicture + 2 * kSlotSize));
         EXPECT_EQ(SlotCount(p.slotRowEnd, false), 2);
     }
