@@ -84,9 +84,16 @@ private:
 
 }  // namespace
 
-DeviceLockAttempt LinuxKernel::lockDeviceFile(const std::string& path) {
+DeviceLockAttempt LinuxKernel::lockDeviceFile(const std::string& path, bool create) {
     DeviceLockAttempt a;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(path.c_str(), kFlags);
+    // Made only when missing, and never over a file of another owner in a sticky folder
+    // (which O_CREAT would refuse there): an existing file is opened as it is.
+    for (int tries = 0; fd < 0 && errno == ENOENT && create && tries < 2; ++tries) {
+        fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);
+    }
     if (fd < 0) {
         a.state = DeviceLockAttempt::State::Unavailable;
         a.detail = path + ": " + std::strerror(errno);
@@ -124,7 +131,9 @@ DeviceLockAttempt LinuxKernel::lockDeviceFile(const std::string& path) {
 
 DeviceLockAttempt LinuxKernel::lockDevices() {
     switch (lockTarget_) {
-        case DeviceLockTarget::Machine: return lockDeviceFile(kDeviceLockPath);
+        // Only root makes the machine's lock file: a file another user made first would
+        // otherwise keep root's own runs from it.
+        case DeviceLockTarget::Machine: return lockDeviceFile(kDeviceLockPath, ::geteuid() == 0);
         case DeviceLockTarget::BenchFile: return lockDeviceFile(lockBenchFile_ + ".lock");
         case DeviceLockTarget::None: break;
     }

@@ -52,8 +52,9 @@ public:
     // holder writes its own. Closing the descriptor (or the process ending) releases it.
     DeviceLockAttempt lockDevices() override;
     void setDeviceLockTarget(DeviceLockTarget target, const std::string& benchFile = {});
-    // One try of the lock on this file (also the test seam).
-    static DeviceLockAttempt lockDeviceFile(const std::string& path);
+    // One try of the lock on this file (also the test seam); the file is made when missing
+    // and `create` is set.
+    static DeviceLockAttempt lockDeviceFile(const std::string& path, bool create = true);
     static constexpr const char* kDeviceLockPath = "/run/lock/qxupdater.lock";
 
     void setShutdownHandler(std::function<int()> handler) { shutdownHandler_ = std::move(handler); }

@@ -141,6 +141,11 @@ TEST_F(LinuxKernelTest, DeviceLockKeepsOtherProcessesOutAndNamesTheHolder) {
     EXPECT_EQ(none.state, State::Unavailable);
     EXPECT_EQ(none.detail.rfind(runtime_ + ": ", 0), 0u) << none.detail;
 
+    // Without `create` (the machine's file, for anyone but root) a missing file is not made.
+    const std::string missing = dir_.file("missing.lock");
+    EXPECT_EQ(LinuxKernel::lockDeviceFile(missing, false).state, State::Unavailable);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+
     // A bench file's lock lies beside it; the built-in bench and a replay take none.
     LinuxKernel kernel;
     kernel.setDeviceLockTarget(DeviceLockTarget::BenchFile, dir_.file("bench.txt"));
