@@ -31,14 +31,6 @@ struct OutcomeReason {
     std::vector<std::pair<std::string, std::string>> details;
 };
 
-// What a drive reports after a passed update, read again from the drive.
-struct DriveAfterUpdate {
-    bool read = false;      // IDENTIFY and the controller record could be read
-    std::string firmware;   // IDENTIFY firmware revision
-    std::string build;      // the controller record's SVN version and build date
-    bool running = false;   // the controller runs the image's build (else: after a power cycle)
-};
-
 class UserSeam {
 public:
     virtual ~UserSeam() = default;
@@ -90,8 +82,6 @@ public:
     // Why the drive of `row` did not pass, told beside its Status; row -1: the action
     // stopped before any drive (every checked row). Told before the row's Status is set.
     virtual void outcomeReason(int row, const OutcomeReason& reason) { (void)row, (void)reason; }
-    // What the drive of `row` reports after its update passed.
-    virtual void driveAfterUpdate(int row, const DriveAfterUpdate& after) { (void)row, (void)after; }
 };
 
 }  // namespace qx
