@@ -6,6 +6,7 @@
 
 #include "QXLib/DbgLog.h"
 #include "config/Config.h"
+#include "devices/DeviceLock.h"
 #include "platform/Platform.h"
 #include "platform/BinaryFile.h"
 
@@ -149,6 +150,10 @@ void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages) {
 
 void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&)) {
     if (state.actionRunning) return;
+    // Every action counts as a writer: a SMART read too is refused when the lock cannot be
+    // made, rather than telling actions apart by their procedure.
+    const DeviceHold hold(state, DeviceUse::Write);
+    if (!hold.grantedOrNotice(user)) return;
     state.actionRunning = true;
     try {
         procedure(state, user);

@@ -5,12 +5,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/UserSeam.h"
 
 namespace qx {
+
+class DeviceLock;  // platform/Platform.h
 
 constexpr const char* kControllerModel = "t74";
 constexpr const char* kVersionText = "A.1.19(RC2)";
@@ -47,6 +50,14 @@ struct MainState {
     // What start-up found wrong, shown once before the first scan (ShowStartupNotices).
     std::vector<std::string> startupNotices;
     bool startupNoticesShown = false;
+
+    // Update: a drive that already runs the chosen image's build (SVN version, build date,
+    // FwVer, BinFileName code, CustomerID) ends "Up to date" with nothing sent.
+    bool skipCurrent = false;
+
+    // The device lock while a scan or an action of this program sends commands
+    // (devices/DeviceLock.h); empty otherwise.
+    std::shared_ptr<DeviceLock> deviceLock;
 };
 
 // The notice of a process without administrator rights, and the one of a copy whose size
@@ -67,7 +78,7 @@ int CountCheckedRows(MainState& state, UserSeam& user);
 void SetRowStatus(UserSeam& user, int row, const std::string& text);
 
 // Runs one action procedure (Update Firmware, Secure Erase, Smart Info) unless one already
-// runs. An error escaping it unlocks the window again and is passed on to the caller, which
+// runs, inside a hold of the device lock (a refusal is told in a notice and nothing runs). An error escaping it unlocks the window again and is passed on to the caller, which
 // shows it in the toolkit's error box.
 void RunAction(MainState& state, UserSeam& user, void (*procedure)(MainState&, UserSeam&));
 
@@ -82,7 +93,8 @@ void PauseWhilePumping(uint32_t ms, const std::function<bool()>& pumpMessages);
 // notices creation left in `startupNotices`.
 void ShowStartupNotices(MainState& state, UserSeam& user);
 
-// Scan work of FormShow: the start-up notices the first time, the scan, then the action
-// buttons.
+// Scan work of FormShow: the start-up notices the first time, then the scan and the action
+// buttons inside a hold of the device lock (a refusal is told in a notice and nothing is
+// scanned).
 void ScanWork(MainState& state, UserSeam& user);
 }  // namespace qx

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qx {
 
@@ -20,6 +22,13 @@ struct DriveRow {
     std::string serial;
     std::string firmware;
     std::string capacity;  // "Capacity(GB)"
+};
+
+// Why a drive did not pass: a code from the table of reasons in docs/cli.md, with details
+// (name, text) a front end may show, such as the drive's build codes.
+struct OutcomeReason {
+    std::string code;
+    std::vector<std::pair<std::string, std::string>> details;
 };
 
 class UserSeam {
@@ -70,6 +79,9 @@ public:
     virtual void downloadProgress(int row, uint32_t sent, uint32_t total) {
         (void)row, (void)sent, (void)total;
     }
+    // Why the drive of `row` did not pass, told beside its Status; row -1: the action
+    // stopped before any drive (every checked row). Told before the row's Status is set.
+    virtual void outcomeReason(int row, const OutcomeReason& reason) { (void)row, (void)reason; }
 };
 
 }  // namespace qx

@@ -23,6 +23,7 @@
 #include "cli/CliPackage.h"
 #include "cli/TerminalUser.h"
 #include "config/Config.h"
+#include "devices/DeviceLock.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"
 #include "platform/TraceCodec.h"
@@ -40,7 +41,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr int kSchema = 1;
 constexpr const char* kProgram = "qxupdater-cli";
-constexpr size_t kMaxPasswordFile = 4096;
 
 // One failure that ends the run: the exit code and its one-line message.
 struct Outcome {
@@ -54,6 +54,7 @@ struct Request {
     bool json = false;
     std::string devices;
     bool devicesGiven = false;
+    double waitSeconds = 0;  // --wait: for another process's hold of the drives
     std::vector<std::string> disks;
     bool all = false;
     std::string package;
@@ -62,6 +63,7 @@ struct Request {
     bool revisionGiven = false;
     bool yes = false;
     bool powerOff = false;
+    bool skipCurrent = false;
     std::string passwordFile;
     bool passwordStdin = false;
     std::string passwordArgument;  // never used, never shown: its presence is a refusal
@@ -233,6 +235,7 @@ private:
     Outcome inspectPackage();
 
     Outcome finishDriveAction(const std::vector<int>& rows, const char* failedText);
+    OutcomeReason reasonOf(const TerminalRow& row, const std::string& status) const;
     void emit(const Json& j) {
         io_.out << dumpJson(j) << "\n";
         emitted_ = true;
@@ -240,6 +243,7 @@ private:
     Json document() const {
         Json j;
         j["schema"] = kSchema;
+        j["version"] = kVersionText;
         j["command"] = request_.command;
         return j;
     }
@@ -256,6 +260,7 @@ private:
     std::unique_ptr<TerminalUser> user_;
     std::vector<Drive> drives_;
     bool emitted_ = false;  // one document per run: an error after it goes to standard error only
+    std::unique_ptr<DeviceHold> hold_;  // the device lock of the run; goes before the back-end
 };
 
 Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
@@ -272,6 +277,10 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
                    "device back-end: empty for the real disks, sim, sim:PATH or replay:PATH "
                    "(default: QXUPDATER_DEVICES)");
     app.add_flag("--json", r.json, "write one JSON document on standard output");
+    app.add_option("--wait", r.waitSeconds,
+                   "while another process sends commands to the drives, wait up to SECONDS for "
+                   "it (default: refuse at once)")
+        ->check(CLI::Range(0.0, 86400.0));
 
     auto* list = app.add_subcommand("list", "the scan of \"Scan for Drives\": the drives found");
     auto* explain = app.add_subcommand("explain", "every candidate disk, listed or not, and why");
@@ -288,6 +297,8 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
                        "FirmwareVer of QXUpdater.ini beside the program, else 0.0)");
     update->add_flag("--yes", r.yes, "do not ask for the serial numbers");
     update->add_flag("--power-off", r.powerOff, "power the computer off after a passed update");
+    update->add_flag("--skip-current", r.skipCurrent,
+                     "a drive that already runs the image's build ends \"Up to date\", nothing sent");
 
     auto* erase = app.add_subcommand("erase", "ATA secure erase (master password, normal erase)");
     erase->add_option("DISK", r.disks, "disk numbers, serial numbers or device paths")->required();
@@ -421,6 +432,12 @@ Outcome Program::openBackend() {
     backend_ = CliBackend::open(devices, trace ? trace : "", options, error);
     if (!backend_) return {kExitBackend, error};
     backend_->install();
+    // One process at a time sends commands to the drives: the hold lasts the whole run, the
+    // scan included, so nothing of another process lands between the commands of this one.
+    const bool writes = request_.command == "update" || request_.command == "erase";
+    hold_ = std::make_unique<DeviceHold>(state_, writes ? DeviceUse::Write : DeviceUse::Read,
+                                         static_cast<uint32_t>(request_.waitSeconds * 1000.0));
+    if (!hold_->granted()) return {kExitUsage, hold_->refusal()};
     if (host_.onBackend) host_.onBackend(backend_->host());
     return {};
 }
@@ -460,20 +477,19 @@ Outcome Program::confirmDrives(const std::vector<int>& rows, const char* action)
 Outcome Program::readPassword(std::string& password) {
     password.clear();
     if (request_.passwordStdin) {
-        bool ok = false;
-        if (host_.readSecretLine) {
-            ok = host_.readSecretLine(password);
-        } else {
-            ok = static_cast<bool>(std::getline(io_.in, password));
+        const LineRead read = host_.readSecretLine ? host_.readSecretLine(password)
+                                                   : ReadBoundedLine(io_.in, password, kMaxPasswordBytes);
+        if (read == LineRead::TooLong) {
+            return {kExitUsage, "the password on standard input is longer than 4096 bytes: nothing was sent"};
         }
-        if (!ok) wipeString(password);
+        if (read == LineRead::End) wipeString(password);
     } else {
         std::ifstream f(Utf8Path(request_.passwordFile), std::ios::binary);
         if (!f.is_open()) return {kExitUsage, "cannot read the password file '" + request_.passwordFile + "'"};
-        std::string text(kMaxPasswordFile + 1, '\0');
+        std::string text(kMaxPasswordBytes + 1, '\0');
         f.read(text.data(), static_cast<std::streamsize>(text.size()));
         const auto got = static_cast<size_t>(f.gcount());
-        if (got > kMaxPasswordFile) {
+        if (got > kMaxPasswordBytes) {
             wipeString(text);
             return {kExitUsage, "the password file is larger than 4096 bytes"};
         }
@@ -649,6 +665,17 @@ Outcome Program::smart() {
     return {};
 }
 
+// Why a drive that did not pass did not: what the procedure told, else what stopped the
+// action, else the failure of the command itself (docs/cli.md, table of reasons).
+OutcomeReason Program::reasonOf(const TerminalRow& row, const std::string& status) const {
+    if (!row.reason.code.empty()) return row.reason;
+    if (status.empty()) {
+        if (!user_->actionReason().code.empty()) return user_->actionReason();
+        return {"stopped", {}};
+    }
+    return {request_.command + "-failed", {}};
+}
+
 // The outcome of an update or erase: one status per asked drive, exit 1 when one failed,
 // 2 when the procedure stopped before reaching the drives (it told why).
 Outcome Program::finishDriveAction(const std::vector<int>& rows, const char* failedText) {
@@ -659,11 +686,21 @@ Outcome Program::finishDriveAction(const std::vector<int>& rows, const char* fai
         const std::string status = user_->rows()[static_cast<size_t>(row)].status;
         failed = failed || status == "Fail";
         stopped = stopped || status.empty();
-        drives.push_back({{"disk", d.disk},
-                          {"serial", d.row.serial},
-                          {"model", d.row.model},
-                          {"path", d.path},
-                          {"outcome", status.empty() ? Json(nullptr) : Json(status)}});
+        Json drive = {{"disk", d.disk},
+                      {"serial", d.row.serial},
+                      {"model", d.row.model},
+                      {"path", d.path},
+                      {"outcome", status.empty() ? Json(nullptr) : Json(status)}};
+        if (status != "Pass") {
+            const OutcomeReason reason = reasonOf(user_->rows()[static_cast<size_t>(row)], status);
+            drive["reason"] = reason.code;
+            if (!reason.details.empty()) {
+                Json details = Json::object();
+                for (const auto& [name, text] : reason.details) details[name] = text;
+                drive["details"] = details;
+            }
+        }
+        drives.push_back(drive);
         if (!request_.json && !status.empty()) {
             io_.out << "Disk " << d.disk << " " << d.row.serial << ": " << status << "\n";
         }
@@ -725,6 +762,7 @@ Outcome Program::update() {
     }
     for (auto& r : user_->rows()) r.checked = false;
     for (int row : rows) user_->rows()[static_cast<size_t>(row)].checked = true;
+    state_.skipCurrent = request_.skipCurrent;
     DownloadCodeBtnClick(state_, *user_);
     return finishDriveAction(rows, "the update of at least one drive failed");
 }
@@ -825,10 +863,10 @@ int Program::run(const std::vector<std::string>& args) {
     o = checkInputs();
     if (o.code != kExitOk) return fail(o);
     o = openBackend();
-    if (o.code != kExitOk) return fail(o);
-    if ((request_.command == "update" || request_.command == "erase") && !backend_->simulated() &&
-        !platform().kernel->acquireSingleInstance("QXUpdater")) {
-        return fail({kExitUsage, "another copy of the utility is running"});
+    if (o.code != kExitOk) {
+        const int code = fail(o);
+        if (backend_ && host_.onFinish) host_.onFinish(backend_->host());
+        return code;
     }
 
     const bool echoLog = request_.command == "update" || request_.command == "erase";
@@ -845,12 +883,30 @@ int Program::run(const std::vector<std::string>& args) {
     }
     const int code = o.code == kExitOk ? kExitOk : fail(o);
     if (host_.onFinish) host_.onFinish(backend_->host());
+    hold_.reset();
     user_.reset();
     backend_.reset();
     return code;
 }
 
 }  // namespace
+
+LineRead ReadBoundedLine(std::istream& in, std::string& line, size_t max) {
+    wipeString(line);
+    line.reserve(max + 1);
+    bool any = false;
+    for (;;) {
+        const int c = in.get();
+        if (c == std::char_traits<char>::eof()) return any ? LineRead::Ok : LineRead::End;
+        any = true;
+        if (c == '\n') return LineRead::Ok;
+        if (line.size() >= max) {
+            wipeString(line);
+            return LineRead::TooLong;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
 
 int runCli(const std::vector<std::string>& args, Streams& streams, const Host& host) {
     try {

@@ -12,6 +12,7 @@
 //   4  the device back-end could not start
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -38,6 +39,18 @@ struct Streams {
     bool errIsTerminal = false;  // the progress bar is drawn
 };
 
+// One line read within a bound (ReadBoundedLine).
+enum class LineRead { Ok, End, TooLong };
+
+// The longest password taken from a file or standard input.
+constexpr size_t kMaxPasswordBytes = 4096;
+
+// Reads one line of at most `max` bytes (without its newline) from `in`. The line's storage
+// is reserved before the first byte arrives, so a secret never moves and leaves no copy in
+// a freed buffer. End: nothing before the end of the input. TooLong: `line` is wiped and
+// left empty.
+LineRead ReadBoundedLine(std::istream& in, std::string& line, size_t max);
+
 // What the program needs from the process around it.
 struct Host {
     // The program's own executable: the package `update` uses without --package, and the
@@ -54,9 +67,9 @@ struct Host {
     std::function<void(HostPlatform&)> onFinish;
     // Powers the computer off for --power-off on the real back-end; null: the kernel's own.
     std::function<int()> powerOff;
-    // Reads one line from standard input without echoing it on a terminal (the password of
-    // --password-stdin); null: read from Streams::in as it is.
-    std::function<bool(std::string& line)> readSecretLine;
+    // Reads one line of at most kMaxPasswordBytes from standard input without echoing it on
+    // a terminal (the password of --password-stdin); null: read from Streams::in as it is.
+    std::function<LineRead(std::string& line)> readSecretLine;
 };
 
 int runCli(const std::vector<std::string>& args, Streams& streams, const Host& host);

@@ -49,6 +49,7 @@ struct CliBackend::Watch final : DeviceIo, SystemInfoSource {
     std::string windowsDirectory() override { return system.windowsDirectory(); }
     OsVersion osVersion() override { return system.osVersion(); }
     int rescan(uint32_t* code) override { return system.rescan(code); }
+    PowerSource powerSource() override { return system.powerSource(); }
 };
 
 CliBackend::~CliBackend() = default;

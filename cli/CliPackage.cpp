@@ -104,6 +104,12 @@ bool LoadPackageState(const std::string& path, bool ownExecutable, MainState& st
         error = "the package '" + path + "' holds no image slot";
         return false;
     }
+    // Checked whole before the back-end opens: nothing is sent for a damaged package.
+    const PackageSoundness whole = CheckPackageWhole(path, picture);
+    if (!whole.sound) {
+        error = "the package '" + path + "' cannot be used: " + whole.reason + " (nothing was sent)";
+        return false;
+    }
     state.PackageMode = 1;
     state.ExePath = path;
     state.ExeFileSize = clampedSize(size);

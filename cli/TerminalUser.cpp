@@ -53,7 +53,10 @@ bool TerminalUser::rowChecked(int row) {
 }
 
 void TerminalUser::setRowStatus(int row, const std::string& text) {
-    if (row >= 0 && row < rowCount()) rows_[static_cast<size_t>(row)].status = text;
+    if (row < 0 || row >= rowCount()) return;
+    TerminalRow& r = rows_[static_cast<size_t>(row)];
+    r.status = text;
+    if (text.empty()) r.reason = {};  // a new action begins
 }
 
 void TerminalUser::pause(uint32_t ms) {
@@ -76,6 +79,14 @@ void TerminalUser::downloadProgress(int row, uint32_t sent, uint32_t total) {
                   static_cast<unsigned>(total));
     err_ << line << std::flush;
     progressOpen_ = true;
+}
+
+void TerminalUser::outcomeReason(int row, const OutcomeReason& reason) {
+    if (row < 0) {
+        actionReason_ = reason;
+    } else if (static_cast<size_t>(row) < rows_.size()) {
+        rows_[static_cast<size_t>(row)].reason = reason;
+    }
 }
 
 }  // namespace qx::cli

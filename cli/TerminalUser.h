@@ -18,6 +18,7 @@ struct TerminalRow {
     DriveRow row;
     bool checked = false;
     std::string status;
+    OutcomeReason reason;  // why it did not pass, when the procedure told
 };
 
 class TerminalUser final : public UserSeam {
@@ -42,7 +43,7 @@ public:
     bool rowChecked(int row) override;
     void setRowStatus(int row, const std::string& text) override;
     void clearRows() override { rows_.clear(); }
-    void addRow(const DriveRow& row) override { rows_.push_back({row, false, {}}); }
+    void addRow(const DriveRow& row) override { rows_.push_back({row, false, {}, {}}); }
     void enableScanAndExit(bool) override {}
     void enableActions(bool) override {}
     void pause(uint32_t ms) override;
@@ -50,12 +51,15 @@ public:
     void showSmartWindow() override;
     void candidateExamined(const CandidateNote& note) override { notes_.push_back(note); }
     void downloadProgress(int row, uint32_t sent, uint32_t total) override;
+    void outcomeReason(int row, const OutcomeReason& reason) override;
 
     std::vector<TerminalRow>& rows() { return rows_; }
     const std::vector<std::string>& log() const { return log_; }
     const std::vector<std::string>& notices() const { return notices_; }
     const std::vector<CandidateNote>& notes() const { return notes_; }
     int shutdownPrompts() const { return shutdownPrompts_; }
+    // Why the action stopped before the drives, when the procedure told.
+    const OutcomeReason& actionReason() const { return actionReason_; }
     // The SMART window's result: whether "Get Smart Info" succeeded, and its lines.
     bool smartRead() const { return smartRead_; }
     const std::vector<std::string>& smartLines() const { return smartLines_; }
@@ -71,6 +75,7 @@ private:
     std::vector<std::string> notices_;
     std::vector<CandidateNote> notes_;
     int shutdownPrompts_ = 0;
+    OutcomeReason actionReason_;
     bool smartRead_ = false;
     std::vector<std::string> smartLines_;
     bool progressOpen_ = false;

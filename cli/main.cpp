@@ -32,7 +32,7 @@ bool isTerminal(int fd) {
 }
 
 // One line of standard input; on a terminal without echo, so a typed password stays unseen.
-bool readSecretLine(std::string& line) {
+qx::cli::LineRead readSecretLine(std::string& line) {
 #if defined(_WIN32)
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
@@ -41,12 +41,12 @@ bool readSecretLine(std::string& line) {
         std::fputs("Password: ", stderr);
         SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     }
-    const bool ok = static_cast<bool>(std::getline(std::cin, line));
+    const qx::cli::LineRead read = qx::cli::ReadBoundedLine(std::cin, line, qx::cli::kMaxPasswordBytes);
     if (console) {
         SetConsoleMode(in, mode);
         std::fputs("\n", stderr);
     }
-    return ok;
+    return read;
 #else
     termios saved{};
     const bool tty = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -56,12 +56,12 @@ bool readSecretLine(std::string& line) {
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
-    const bool ok = static_cast<bool>(std::getline(std::cin, line));
+    const qx::cli::LineRead read = qx::cli::ReadBoundedLine(std::cin, line, qx::cli::kMaxPasswordBytes);
     if (tty) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         std::fputs("\n", stderr);
     }
-    return ok;
+    return read;
 #endif
 }
 

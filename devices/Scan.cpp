@@ -11,6 +11,7 @@
 #include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
+#include "devices/DeviceLock.h"
 #include "devices/Discovery.h"
 #include "devices/DriveTable.h"
 
@@ -294,6 +295,8 @@ void GetQuorvexDevice(MainState& state, UserSeam& user) {
 
 void ScanWork(MainState& state, UserSeam& user) {
     ShowStartupNotices(state, user);
+    const DeviceHold hold(state, DeviceUse::Read);
+    if (!hold.grantedOrNotice(user)) return;
     GetQuorvexDevice(state, user);
     user.enableActions(false);
     if (!state.DeviceList.empty()) {

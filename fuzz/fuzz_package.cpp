@@ -1,6 +1,6 @@
 // The firmware package behind the executable: the start-up read of the header (and the
 // picture area), its texts, and the enumeration of the image slots with the BuildInfo codes
-// and checksum of every image offered.
+// and checksum of every image offered; the whole check before an update.
 //
 // Input: 4 bytes that say how much larger than the file the executable claims to be (a file
 // cut or changed after its size was taken), the 512-byte header, then what follows the
@@ -50,5 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         });
     if (accepted >= 0 && (buffer.size() != kImageArea || accepted >= SlotCount(exeSize, pictureFlag)))
         std::abort();
+
+    // The whole check: a sound package is slots back to back within the file, with at least
+    // one usable image; a refused one says why.
+    const PackageSoundness whole = CheckPackageWhole(file.path(), pictureFlag);
+    if (whole.sound) {
+        const uint64_t row = static_cast<uint64_t>(whole.slotRowEnd) - ImageBase(pictureFlag);
+        if (static_cast<uint64_t>(whole.slotRowEnd) > fileSize || row % kSlotSize != 0 ||
+            row / kSlotSize != static_cast<uint64_t>(whole.slotCount) || whole.usableSlots < 1 ||
+            whole.usableSlots > whole.slotCount || SlotCount(whole.slotRowEnd, pictureFlag) != whole.slotCount) {
+            std::abort();
+        }
+    } else if (whole.reason.empty()) {
+        std::abort();
+    }
     return 0;
 }

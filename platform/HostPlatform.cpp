@@ -75,6 +75,7 @@ std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const ch
             return nullptr;
         }
         if (options.diagnostics) d.replay->setDiagnostics(options.diagnostics);
+        d.kernel.setDeviceLockTarget(DeviceLockTarget::None);  // no drive is reached
         d.parts = Platform{&d.replay->clock(), &d.replay->devices(), &d.replay->system(), &d.kernel};
         return host;
     }
@@ -88,6 +89,13 @@ std::unique_ptr<HostPlatform> HostPlatform::select(const char* devices, const ch
     if (!d.bench) {
         if (error.empty()) error = "QXUPDATER_DEVICES=" + value + ": the bench cannot be used";
         return nullptr;
+    }
+    // Two processes on one bench file exclude each other like two on one machine; the
+    // built-in bench belongs to its process alone.
+    if (value == "sim") {
+        d.kernel.setDeviceLockTarget(DeviceLockTarget::None);
+    } else {
+        d.kernel.setDeviceLockTarget(DeviceLockTarget::BenchFile, value.substr(4));
     }
     d.parts = d.bench->platform(&d.kernel, options.virtualClock ? nullptr : &d.clock);
     if (!d.record(trace, error)) return nullptr;

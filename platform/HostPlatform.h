@@ -10,7 +10,8 @@
 //
 // A bench runs on the real clock and forwards the single instance, the executable path, the
 // profile files, the named locks and the debugger output to the real kernel; its power-off
-// is only recorded. The command line is never read.
+// is only recorded. The device lock is the machine's on the real back-end, keyed to the
+// file for sim:PATH, and none for sim and replay:PATH. The command line is never read.
 #pragma once
 
 #include <functional>

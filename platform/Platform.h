@@ -85,6 +85,12 @@ struct OsVersion {
     uint16_t servicePackMajor = 0;  // only meaningful with the extended record
 };
 
+// Where the computer draws its power from, for the battery gate of the update.
+struct PowerSource {
+    bool onBattery = false;   // running from its battery now (no mains power)
+    int batteryPercent = -1;  // charge of the system battery, 0-100; -1 unknown or none
+};
+
 class SystemInfoSource {
 public:
     virtual ~SystemInfoSource() = default;
@@ -99,6 +105,8 @@ public:
     // Asks for a re-enumeration of the device tree. 0 on success, otherwise the failing
     // step: 1 locate root failed, 2 re-enumerate failed; `code` receives the error code.
     virtual int rescan(uint32_t* code) = 0;
+    // The power source now. A system that cannot tell reports mains power.
+    virtual PowerSource powerSource() { return {}; }
 };
 
 // ---------------------------------------------------------------------------------------
@@ -116,6 +124,29 @@ class PowerHold {
 public:
     virtual ~PowerHold() = default;
 };
+
+// The machine-wide device lock: one process at a time sends commands to the drives (a scan,
+// an update, an erase, a SMART read). The lock is held while the object lives.
+class DeviceLock {
+public:
+    virtual ~DeviceLock() = default;
+};
+
+struct DeviceLockAttempt {
+    enum class State {
+        Held,         // `lock` holds it until destroyed
+        Busy,         // another process holds it
+        Unavailable,  // the lock could not be made at all (`detail` says why)
+    };
+    State state = State::Held;
+    std::unique_ptr<DeviceLock> lock;
+    int64_t holderPid = 0;  // Busy: the holder's process id where the system tells it; 0 unknown
+    std::string detail;
+};
+
+// What the device lock of a host kernel guards: the machine's drives, the drives of one
+// bench file (keyed to that file), or nothing (the built-in bench, a replay).
+enum class DeviceLockTarget { Machine, BenchFile, None };
 
 class Kernel {
 public:
@@ -165,6 +196,13 @@ public:
     virtual std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) {
         (void)why;
         return std::make_unique<PowerHold>();
+    }
+    // Tries the device lock once, without waiting. A kernel without drives of its own
+    // holds nothing and always succeeds.
+    virtual DeviceLockAttempt lockDevices() {
+        DeviceLockAttempt a;
+        a.lock = std::make_unique<DeviceLock>();
+        return a;
     }
 };
 

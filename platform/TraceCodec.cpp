@@ -164,8 +164,10 @@ void CaptureTraceAnswer(const TraceBuffers& b, const void* out, uint32_t outLen,
         AtaPassThroughEx h;
         std::memcpy(&h, o, sizeof h);
         std::memcpy(c.taskFileOut.data(), h.CurrentTaskFile, 8);
-        c.transferred = c.direction == "none" ? 0 : c.length;
-        takeData(c.length);
+        // The system lowers DataTransferLength to what the data phase moved: a short read is
+        // recorded with the length it returned, and its replay fails as the run did.
+        c.transferred = c.direction == "none" ? 0 : std::min(h.DataTransferLength, c.length);
+        takeData(c.transferred);
     } else if (c.kind == "scsi" && outLen >= sizeof(ScsiPassThroughDirect)) {
         ScsiPassThroughDirect h;
         std::memcpy(&h, o, sizeof h);
@@ -207,7 +209,11 @@ uint32_t ApplyTraceAnswer(const sim::SimCall& a, const sim::SimCall& request, co
         if (a.taskFileOutKnown) {
             std::memcpy(o + offsetof(AtaPassThroughEx, CurrentTaskFile), a.taskFileOut.data(), 8);
         }
-        putData(request.length);
+        if (request.direction != "none") {
+            const uint32_t moved = std::min(a.transferred, request.length);
+            std::memcpy(o + offsetof(AtaPassThroughEx, DataTransferLength), &moved, sizeof moved);
+        }
+        putData(request.direction == "none" ? request.length : std::min(a.transferred, request.length));
         return a.hasReturned ? a.returned
                              : static_cast<uint32_t>(sizeof(AtaPassThroughEx)) +
                                    (request.direction == "in" ? request.length : 0);

@@ -94,6 +94,8 @@ struct TraceRecorder::System final : SystemInfoSource {
         record(a);
         return a.os;
     }
+    // Not recorded: a replay answers mains power.
+    PowerSource powerSource() override { return r.innerSystem_.powerSource(); }
     int rescan(uint32_t* code) override {
         sim::TraceSystemAnswer a;
         a.query = "rescan";

@@ -168,7 +168,13 @@ bool readCall(const Json& j, sim::SimCall& c, std::string& error) {
     f.boolean("result", c.result);
     f.number("lastError", c.lastError);
     f.text("lastErrorText", c.lastErrorText, 1024);
-    f.number("transferred", c.transferred);
+    // A trace that does not say what an ATA call moved counts it as whole, as traces of
+    // earlier versions meant.
+    if (f.has("transferred")) {
+        f.number("transferred", c.transferred);
+    } else if (control == kIoctlAtaPassThrough) {
+        c.transferred = c.length;
+    }
     f.number("scsiStatus", c.scsiStatus);
     f.hex("sense", nullptr, 0, 255, &c.sense);
     f.number("driverError", c.driverError);

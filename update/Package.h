@@ -54,6 +54,25 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
                            const std::function<bool(int slot, uint32_t length,
                                                     const std::vector<uint8_t>& image)>& consumer);
 
+// The whole package checked before any drive is addressed: the header and (with its flag)
+// the picture area within the file, the slots back to back up to the end of the slot row,
+// which is the end of the file or, in a signed executable, the start of its certificate
+// table; every slot's image length and checksum. A slot cut short refuses the package; a
+// slot whose length or checksum is wrong is never offered; a package without a usable
+// slot is refused.
+struct PackageSoundness {
+    bool sound = false;
+    std::string reason;       // why the package is refused (empty when sound)
+    int32_t slotRowEnd = 0;   // where the last slot ends: the size the enumeration takes
+    int slotCount = 0;
+    int usableSlots = 0;
+};
+PackageSoundness CheckPackageWhole(const std::string& exePath, bool pictureFlag);
+
+// A slot's image can be offered: its length holds its BuildInfo block and fits the image
+// area, and its checksum is right.
+bool SlotImageUsable(uint32_t length, const std::vector<uint8_t>& area);
+
 // Loads a .bin file: fills `buffer` (163,840 bytes) from the file, 0xFF past its end.
 // Returns false when the file cannot be opened; `length` receives the file size (0 when
 // it cannot be taken), which may exceed the image area.

@@ -175,17 +175,24 @@ struct Match {
     uint32_t length = 0;
 };
 
-Match findPackageImage(const MainState& state, int l, const BuildCodes& drive,
+// `slotRowEnd`: where the checked package's last slot ends (CheckPackageWhole), so that
+// bytes behind the slots (a signature) are never taken for one.
+Match findPackageImage(const MainState& state, int32_t slotRowEnd, int l, const BuildCodes& drive,
                        std::vector<uint8_t>& image) {
     Match m;
     const bool pictureFlag = HeaderPictureFlag(state.PackageHeader);
     const int slot = EnumeratePackageImages(
-        state.ExePath, pictureFlag, state.ExeFileSize, image,
+        state.ExePath, pictureFlag, slotRowEnd, image,
         [&](int, uint32_t length, const std::vector<uint8_t>& area) {
             if (area.size() < kImageArea) return false;
             const BuildCodes offered = codesOf(area.data() + kBuildInfoOffset);
             logImageLine(l, offered);
             if (!sameCodes(drive, offered) || !usableLength(l, length)) return false;
+            // A damaged image is never sealed anew and sent.
+            if (!ImageChecksumValid(area.data(), length)) {
+                DbgPrintf("[%d]Image checksum is wrong: the image is not used\r\n", l);
+                return false;
+            }
             m.length = length;
             return true;
         });
@@ -270,10 +277,10 @@ bool SameDriveAsScanned(int l, DriveCheck purpose) {
 
 namespace {
 
-// Prepares the accepted image for drive l and downloads it. True when every command
-// succeeded.
-bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes& drive,
-                std::vector<uint8_t>& image, uint32_t length) {
+// Prepares the accepted image for drive l and downloads it. Empty when every command
+// succeeded, otherwise the reason code of the failure (docs/cli.md).
+std::string flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes& drive,
+                       std::vector<uint8_t>& image, uint32_t length) {
     const auto device = static_cast<uint8_t>(l);
     ApplyOptionRule(drive.svn.c_str(), image.data());
     user.appendLog(diskLine("Disk %d starting update.", l + 1));
@@ -282,19 +289,49 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
 
     const std::string revision =
         state.PackageMode != 0 ? packageRevisionText(state) : state.firmwareVer;
-    if (!SameDriveAsScanned(l, DriveCheck::BeforeUpdate)) return false;
+    if (!SameDriveAsScanned(l, DriveCheck::BeforeUpdate)) return "drive-changed";
     const uint8_t* identify = DriveInfo[l].identify;
     const std::string serial = IdentifyText(identify, kSerialOffset, kSerialWidth);
     const std::string model = IdentifyText(identify, kModelOffset, kModelWidth);
     const std::string wwn = WwnToText(identify + kWwnOffset);
-    if (!PersonaliseAndSeal(image.data(), length, serial, model, wwn, revision)) return false;
+    if (!PersonaliseAndSeal(image.data(), length, serial, model, wwn, revision)) return "image-not-prepared";
     const SleepHold hold(SleepHoldReason("Firmware update", l));  // until the download ends
-    return VP_PROC_DownloadMicroCode(device, image.data(), length, [&](uint32_t sent, uint32_t total) {
-        user.downloadProgress(l, sent, total);
+    const bool sent = VP_PROC_DownloadMicroCode(device, image.data(), length, [&](uint32_t done, uint32_t total) {
+        user.downloadProgress(l, done, total);
     });
+    return sent ? std::string() : std::string("download-failed");
+}
+
+// The drive's own build codes as the details of a reason.
+OutcomeReason reasonWithCodes(const char* code, const BuildCodes& d) {
+    return {code,
+            {{"fwVer", BuildCodes::shown(d.fwVer)},
+             {"binFileName", d.binFileName()},
+             {"customerId", BuildCodes::shown(d.customerId)},
+             {"svnVersion", BuildCodes::shown(d.svn)},
+             {"buildDate", BuildCodes::shown(d.date)}}};
+}
+
+// The drive runs exactly the image's build: SVN version, build date and the three codes.
+bool sameBuild(const BuildCodes& drive, const BuildCodes& image) {
+    return sameCodes(drive, image) && drive.svn == image.svn && drive.date == image.date;
 }
 
 }  // namespace
+
+std::string BatteryRefusal() {
+    SystemInfoSource* system = platform().system;
+    if (system == nullptr) return {};
+    const PowerSource power = system->powerSource();
+    if (!power.onBattery || power.batteryPercent < 0 || power.batteryPercent >= kMinBatteryPercent) return {};
+    return "The computer runs on its battery at " + std::to_string(power.batteryPercent) +
+           " %: connect it to mains power before updating the firmware (below " +
+           std::to_string(kMinBatteryPercent) + " % the update is refused). Nothing was sent to the drives.";
+}
+
+std::string PackageRefusalText(const std::string& reason) {
+    return "The firmware package cannot be used: " + reason + ". Nothing was sent to the drives.";
+}
 
 bool OsRefused() {
     SystemInfoSource* system = platform().system;
@@ -315,8 +352,10 @@ int ActionRowCount(const MainState& state, UserSeam& user) {
 bool StartDriveAction(MainState& state, UserSeam& user, const ActionTexts& texts) {
     LockButtons(state, user);
     if (!user.confirm("Warning", texts.question, BoxIcon::Warning)) {
+        user.outcomeReason(-1, {"cancelled", {}});
         user.notice(state.caption, texts.cancelled, BoxIcon::None);
     } else if (OsRefused()) {
+        user.outcomeReason(-1, {"os-refused", {}});
         // The toolkit's simple message box: captioned with the application title.
         user.notice(state.appTitle, texts.osRefused, BoxIcon::None);
     } else if (CountCheckedRows(state, user) == 0) {
@@ -335,8 +374,32 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
         return;
     }
 
-    std::vector<uint8_t> work(kWorkBufferSize, 0);
+    // A computer that runs on a low battery may go off half-way through a flash.
+    const std::string battery = BatteryRefusal();
+    if (!battery.empty()) {
+        DbgPrintf("%s\r\n", battery.c_str());
+        user.outcomeReason(-1, {"battery-low", {{"batteryPercent", std::to_string(platform().system->powerSource().batteryPercent)}}});
+        user.notice(state.caption, battery, BoxIcon::Warning);
+        UnlockButtons(state, user);
+        return;
+    }
+
     const bool packageMode = state.PackageMode != 0;
+    // The whole package is checked before the first command: a package cut short or
+    // without a usable image is refused, never taken for one that fits no drive.
+    PackageSoundness package;
+    if (packageMode) {
+        package = CheckPackageWhole(state.ExePath, HeaderPictureFlag(state.PackageHeader));
+        if (!package.sound) {
+            DbgPrintf("The firmware package is refused: %s\r\n", package.reason.c_str());
+            user.outcomeReason(-1, {"package-refused", {{"package", package.reason}}});
+            user.notice(state.caption, PackageRefusalText(package.reason), BoxIcon::Error);
+            UnlockButtons(state, user);
+            return;
+        }
+    }
+
+    std::vector<uint8_t> work(kWorkBufferSize, 0);
     std::string chosenFile;
     if (!packageMode) {
         const std::string name = targetFileName(state, user, work);
@@ -369,7 +432,7 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
             if (read) {
                 drive = codesOf(DriveBuildInfo.data());
                 logDriveLine(l, drive);
-                match = packageMode ? findPackageImage(state, l, drive, image)
+                match = packageMode ? findPackageImage(state, package.slotRowEnd, l, drive, image)
                                     : findFileImage(chosenFile, l, drive, image);
             }
 
@@ -380,13 +443,22 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
                           "is not updated\r\n",
                           l);
                 user.appendLog(diskLine("Disk %d update fail", l + 1));
+                user.outcomeReason(l, {"controller-record-unreadable", {}});
                 SetRowStatus(user, l, "Fail");
             } else if (!match.found) {
                 user.appendLog(packageMode
                                    ? diskLine("Disk %d no update, the firmware file isn't exist", l + 1)
                                    : std::string("\"Firmware Mismatch\""));
+                user.outcomeReason(l, reasonWithCodes("no-image-for-drive", drive));
                 SetRowStatus(user, l, "No update needed");
-            } else if (flashDrive(state, user, l, drive, image, match.length)) {
+            } else if (state.skipCurrent && sameBuild(drive, codesOf(image.data() + kBuildInfoOffset))) {
+                // The drive already runs this very build: nothing is sent.
+                DbgPrintf("[%d]The drive runs the image's build already: nothing is sent\r\n", l);
+                user.appendLog(diskLine("Disk %d is up to date", l + 1));
+                user.outcomeReason(l, reasonWithCodes("firmware-current", drive));
+                SetRowStatus(user, l, "Up to date");
+            } else if (const std::string failure = flashDrive(state, user, l, drive, image, match.length);
+                       failure.empty()) {
                 user.pause(2000);
                 user.appendLog(
                     diskLine("Disk %d updated successfully, please shut down your system", l + 1));
@@ -394,6 +466,7 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
                 anyPassed = true;
             } else {
                 user.appendLog(diskLine("Disk %d update fail", l + 1));
+                user.outcomeReason(l, {failure, {}});
                 SetRowStatus(user, l, "Fail");
             }
         }

@@ -1,12 +1,23 @@
 // The firmware update procedure behind "Update Firmware".
 #pragma once
 
+#include <string>
+
 #include "app/MainState.h"
 #include "app/UserSeam.h"
 
 namespace qx {
 
 void DownloadCodeBtnClick(MainState& state, UserSeam& user);
+
+// The battery gate of the update: on battery below this charge, nothing is sent.
+constexpr int kMinBatteryPercent = 25;
+// The refusal text when the computer runs on its battery below kMinBatteryPercent; empty
+// on mains power, without a battery or when the charge is unknown.
+std::string BatteryRefusal();
+
+// The notice of a package refused by its whole check (CheckPackageWhole), with its reason.
+std::string PackageRefusalText(const std::string& reason);
 
 // The operating-system gate shared by the update and the secure erase: true when the
 // system is older than Windows XP Service Pack 2.

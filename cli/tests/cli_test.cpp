@@ -2,8 +2,14 @@
 // DISK forms, the confirmations, the password sources, and each exit code.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "CliHarness.h"
 #include "platform/sim/SimBench.h"
@@ -447,6 +453,169 @@ TEST_F(CliUpdate, TypedSerialNumberOnATerminal) {
     EXPECT_TRUE(updated);
 }
 
+TEST_F(CliUpdate, EveryDocumentCarriesTheVersionAndEveryDriveThatDidNotPassAReason) {
+    const CliRun list = runCli({"list", "--json", "--devices", "sim"});
+    EXPECT_EQ(list.json()["version"], "A.1.19(RC2)");
+    const CliRun usage = runCli({"update", "--json", "--devices", "sim"});
+    EXPECT_EQ(usage.json()["version"], "A.1.19(RC2)");
+
+    const CliRun r = runCli({"update", "--all", "--yes", "--json", "--package", package, "--devices", "sim"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json j = r.json();
+    EXPECT_EQ(j["version"], "A.1.19(RC2)");
+    EXPECT_FALSE(j["drives"][0].contains("reason"));
+    const json& none = j["drives"][3];
+    EXPECT_EQ(none["outcome"], "No update needed");
+    EXPECT_EQ(none["reason"], "no-image-for-drive");
+    EXPECT_EQ(none["details"]["binFileName"], "SYS_E5F6.bin") << none.dump();
+    EXPECT_TRUE(none["details"].contains("fwVer"));
+    EXPECT_TRUE(none["details"].contains("customerId"));
+
+    BenchFile failing(std::string(kMakerDisk) + "fault = ata:92 at 1 ata-error 04\n");
+    const CliRun failed = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                  failing.setting()});
+    EXPECT_EQ(failed.json()["drives"][0]["reason"], "download-failed");
+
+    BenchFile xp(std::string("[system]\nos = 5.1\nservice-pack = 1\n") + kMakerDisk);
+    const CliRun refused = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                   xp.setting()});
+    EXPECT_EQ(refused.json()["drives"][0]["reason"], "os-refused");
+}
+
+TEST_F(CliUpdate, SkipCurrentLeavesADriveThatRunsTheImagesBuild) {
+    // The drive runs exactly the build of the package's slot 1.
+    const std::string current =
+        "[disk]\npath = \\\\?\\ide#diskone\nbus = ide\ndrive = maker\nmodel = QX One\n"
+        "serial = SAME0001\nbuildinfo = QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01\n"
+        "wwn = 5001 b448 1234 5601\nsignature-block = 1\n";
+    BenchFile bench(current);
+    int downloads = -1;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { downloads = host.bench()->driveState(0).downloadCommands; };
+    const CliRun skip = runCli({"update", "1", "--yes", "--json", "--skip-current", "--package", package,
+                                "--devices", bench.setting()},
+                               setup);
+    ASSERT_EQ(skip.code, 0) << skip.err;
+    EXPECT_EQ(skip.json()["drives"][0]["outcome"], "Up to date");
+    EXPECT_EQ(skip.json()["drives"][0]["reason"], "firmware-current");
+    EXPECT_EQ(downloads, 0);
+    // Without the flag the same build is flashed again; a drive on an older build is
+    // flashed with it.
+    const CliRun again = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                 bench.setting()},
+                                setup);
+    EXPECT_EQ(again.json()["drives"][0]["outcome"], "Pass");
+    EXPECT_GT(downloads, 0);
+    BenchFile older(kMakerDisk);
+    const CliRun flashed = runCli({"update", "1", "--yes", "--json", "--skip-current", "--package", package,
+                                   "--devices", older.setting()});
+    EXPECT_EQ(flashed.json()["drives"][0]["outcome"], "Pass");
+}
+
+TEST_F(CliUpdate, LowBatteryIsExitTwoWithNothingSent) {
+    BenchFile bench(std::string("[system]\nac-power = no\nbattery = 20\n") + kMakerDisk);
+    int downloads = -1;
+    bool updated = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) {
+        downloads = host.bench()->driveState(0).downloadCommands;
+        updated = host.bench()->driveState(0).firmwareUpdated;
+    };
+    const CliRun r = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                             bench.setting()},
+                            setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(downloads, 0);
+    EXPECT_FALSE(updated);
+    EXPECT_TRUE(contains(r.err, "runs on its battery at 20 %")) << r.err;
+    EXPECT_TRUE(r.json()["drives"][0]["outcome"].is_null());
+    EXPECT_EQ(r.json()["drives"][0]["reason"], "battery-low");
+}
+
+TEST_F(CliUpdate, PackageCutInsideItsLastSlotIsExitTwoWithNothingSent) {
+    const auto size = std::filesystem::file_size(package);
+    std::filesystem::resize_file(package, size - 4000);
+    bool reached = false;
+    CliSetup setup;
+    setup.onBackend = [&](HostPlatform&) { reached = true; };
+    const CliRun r = runCli({"update", "--all", "--yes", "--json", "--package", package,
+                             "--devices", "sim"},
+                            setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(reached) << "refused before the back-end opens: no DOWNLOAD MICROCODE";
+    EXPECT_TRUE(contains(r.err, "slot 2 is cut short")) << r.err;
+    EXPECT_TRUE(oneLine(r.err)) << r.err;
+    EXPECT_EQ(r.json()["exitCode"], 2);
+}
+
+// One process at a time sends commands to the drives: two runs on one bench file exclude
+// each other like two processes on one machine.
+TEST_F(CliUpdate, SecondRunOnTheSameBenchFileIsRefusedWhileTheFirstUpdates) {
+    BenchFile bench(kMakerDisk);
+    CliRun second, waited, listed;
+    size_t secondCalls = 99;
+    uint64_t waitedMs = 0;
+    CliSetup first;
+    first.onBackend = [&](HostPlatform&) {
+        // The first run holds the drives from here to its end.
+        CliSetup other;
+        other.onFinish = [&](HostPlatform& host) { secondCalls = host.bench()->calls().size(); };
+        second = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                         bench.setting()},
+                        other);
+        CliSetup patient;
+        patient.onFinish = [&](HostPlatform& host) { waitedMs = host.bench()->clock().now(); };
+        waited = runCli({"list", "--wait", "5", "--devices", bench.setting()}, patient);
+    };
+    bool updated = false;
+    first.onFinish = [&](HostPlatform& host) { updated = host.bench()->driveState(0).firmwareUpdated; };
+    const CliRun r = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                             bench.setting()},
+                            first);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(updated);
+
+    EXPECT_EQ(second.code, 2);
+    EXPECT_EQ(secondCalls, 0u) << "nothing was sent";
+    EXPECT_FALSE(second.backendOpened);
+    const std::string refusal = "another process is sending commands to the drives";
+    EXPECT_TRUE(contains(second.err, refusal)) << second.err;
+#if !defined(_WIN32)
+    // The holder names itself in the lock file: here this very process.
+    EXPECT_TRUE(contains(second.err, "(process " + std::to_string(::getpid()) + ")")) << second.err;
+#endif
+    EXPECT_TRUE(oneLine(second.err)) << second.err;
+    EXPECT_EQ(second.json()["exitCode"], 2);
+    EXPECT_TRUE(contains(second.json()["error"], refusal));
+
+    // --wait tries again on the platform clock until its time has passed.
+    EXPECT_EQ(waited.code, 2);
+    EXPECT_GE(waitedMs, 5000u);
+
+    // Once the first has ended, the drives are free again.
+    listed = runCli({"list", "--devices", bench.setting()});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+}
+
+#if !defined(_WIN32)
+TEST_F(CliUpdate, DeviceLockThatCannotBeMadeRefusesWritesOnly) {
+    BenchFile bench(kMakerDisk);
+    // The lock file's place is taken by a folder: the lock cannot be made, even for root.
+    const std::string setting = bench.setting();
+    std::filesystem::create_directory(setting.substr(4) + ".lock");
+    bool updated = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { updated = host.bench()->driveState(0).firmwareUpdated; };
+    const CliRun r = runCli({"update", "1", "--yes", "--package", package, "--devices", setting}, setup);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(updated);
+    EXPECT_TRUE(contains(r.err, "cannot be made")) << r.err;
+    const CliRun list = runCli({"list", "--json", "--devices", setting});
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_EQ(list.json()["drives"].size(), 1u);
+}
+#endif
+
 // ---------------------------------------------------------------------------------------
 class CliErase : public ::testing::Test {
 protected:
@@ -487,6 +656,37 @@ TEST_F(CliErase, PasswordFromStandardInput) {
     const CliRun r = runCli({"erase", "3", "--yes", "--password-stdin", "--devices", "sim"}, setup);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "Disk 3 QX74C0000003: Pass"));
+}
+
+TEST_F(CliErase, PasswordFromStandardInputIsBoundedAt4096Bytes) {
+    bool erased = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { erased = host.bench()->driveState(2).erased; };
+    setup.input = std::string(4097, 'Q') + "\n";
+    const CliRun over = runCli({"erase", "3", "--yes", "--json", "--password-stdin", "--devices", "sim"}, setup);
+    EXPECT_EQ(over.code, 2);
+    EXPECT_FALSE(erased);
+    EXPECT_TRUE(contains(over.err, "longer than 4096 bytes")) << over.err;
+    EXPECT_FALSE(contains(over.out, "QQQQ"));
+    // 4,096 bytes are taken (and here are the wrong password).
+    setup.input = std::string(4096, 'Q') + "\n";
+    const CliRun at = runCli({"erase", "3", "--yes", "--json", "--password-stdin", "--devices", "sim"}, setup);
+    EXPECT_EQ(at.code, 1) << at.err;
+    EXPECT_EQ(at.json()["drives"][0]["outcome"], "Fail");
+    EXPECT_EQ(at.json()["drives"][0]["reason"], "erase-failed");
+}
+
+TEST(CliReadBoundedLine, LinesEndAndBounds) {
+    std::istringstream in("abc\n\nlast");
+    std::string line = "old";
+    EXPECT_EQ(cli::ReadBoundedLine(in, line, 3), cli::LineRead::Ok);
+    EXPECT_EQ(line, "abc");
+    EXPECT_EQ(cli::ReadBoundedLine(in, line, 3), cli::LineRead::Ok);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(cli::ReadBoundedLine(in, line, 3), cli::LineRead::TooLong);
+    EXPECT_EQ(line, "");
+    std::istringstream end("");
+    EXPECT_EQ(cli::ReadBoundedLine(end, line, 3), cli::LineRead::End);
 }
 
 TEST_F(CliErase, Refusals) {

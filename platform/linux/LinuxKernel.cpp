@@ -61,7 +61,89 @@ private:
     std::mutex mutex_;
 };
 
+// The process id a holder of the device lock wrote into the file: digits only, read
+// within a small bound.
+int64_t recordedHolder(int fd) {
+    char text[24] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    int64_t pid = 0;
+    for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9' && pid < (int64_t{1} << 40); ++i) {
+        pid = pid * 10 + (text[i] - '0');
+    }
+    return pid;
+}
+
+class FileDeviceLock final : public DeviceLock {
+public:
+    explicit FileDeviceLock(int fd) : fd_(fd) {}
+    ~FileDeviceLock() override { ::close(fd_); }  // releases the lock
+
+private:
+    int fd_;
+};
+
 }  // namespace
+
+DeviceLockAttempt LinuxKernel::lockDeviceFile(const std::string& path, bool create) {
+    DeviceLockAttempt a;
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(path.c_str(), kFlags);
+    // Made only when missing, and never over a file of another owner in a sticky folder
+    // (which O_CREAT would refuse there): an existing file is opened as it is.
+    for (int tries = 0; fd < 0 && errno == ENOENT && create && tries < 2; ++tries) {
+        fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);
+    }
+    if (fd < 0) {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = path + ": " + std::strerror(errno);
+        return a;
+    }
+    struct flock want {};
+    want.l_type = F_WRLCK;
+    want.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &want) == 0) {
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
+        a.lock = std::make_unique<FileDeviceLock>(fd);
+        return a;
+    }
+    const int error = errno;
+    if (error == EAGAIN || error == EACCES) {
+        a.state = DeviceLockAttempt::State::Busy;
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        // An OFD lock has no owning process: the system answers -1 there, and the holder's
+        // own record in the file tells it instead.
+        if (::fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type != F_UNLCK && held.l_pid > 0) {
+            a.holderPid = held.l_pid;
+        } else {
+            a.holderPid = recordedHolder(fd);
+        }
+    } else {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = path + ": " + std::strerror(error);
+    }
+    ::close(fd);
+    return a;
+}
+
+DeviceLockAttempt LinuxKernel::lockDevices() {
+    switch (lockTarget_) {
+        // Only root makes the machine's lock file: a file another user made first would
+        // otherwise keep root's own runs from it.
+        case DeviceLockTarget::Machine: return lockDeviceFile(kDeviceLockPath, ::geteuid() == 0);
+        case DeviceLockTarget::BenchFile: return lockDeviceFile(lockBenchFile_ + ".lock");
+        case DeviceLockTarget::None: break;
+    }
+    return Kernel::lockDevices();
+}
+
+void LinuxKernel::setDeviceLockTarget(DeviceLockTarget target, const std::string& benchFile) {
+    lockTarget_ = target;
+    lockBenchFile_ = benchFile;
+}
 
 LinuxKernel::~LinuxKernel() {
     // The single-instance descriptor is deliberately left open: it is held until the

@@ -50,6 +50,17 @@ public:
     // Null without a handler or when it answers a negative descriptor.
     std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
 
+    // The device lock: an open-file-description lock (F_OFD_SETLK) on /run/lock/qxupdater.lock
+    // for the machine, on "<bench file>.lock" for a bench file. The holder's process id is
+    // taken from F_OFD_GETLK where the system gives one, else from the file, where every
+    // holder writes its own. Closing the descriptor (or the process ending) releases it.
+    DeviceLockAttempt lockDevices() override;
+    void setDeviceLockTarget(DeviceLockTarget target, const std::string& benchFile = {});
+    // One try of the lock on this file (also the test seam); the file is made when missing
+    // and `create` is set.
+    static DeviceLockAttempt lockDeviceFile(const std::string& path, bool create = true);
+    static constexpr const char* kDeviceLockPath = "/run/lock/qxupdater.lock";
+
     void setShutdownHandler(std::function<int()> handler) { shutdownHandler_ = std::move(handler); }
     // Takes an inhibitor lock and answers its descriptor, or -1.
     void setSleepHoldHandler(std::function<int(const std::string& why)> handler) {
@@ -63,6 +74,8 @@ private:
     std::function<int()> shutdownHandler_;
     std::function<int(const std::string&)> sleepHoldHandler_;
     int instanceFd_ = -1;
+    DeviceLockTarget lockTarget_ = DeviceLockTarget::Machine;
+    std::string lockBenchFile_;
 };
 
 }  // namespace qx

@@ -426,6 +426,45 @@ int LinuxSystem::rescan(uint32_t* code) {
     return 2;
 }
 
+PowerSource LinuxSystem::powerSource() {
+    constexpr int kMaxSupplies = 32;
+    constexpr std::size_t kMaxValueBytes = 64;
+    const auto value = [&](const fs::path& dir, const char* name) {
+        std::string text = readFileBounded((dir / name).string(), kMaxValueBytes).value_or("");
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        return text;
+    };
+    bool mainsListed = false, mainsOnline = false, discharging = false;
+    int batteries = 0, percentSum = 0, percents = 0;
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(sysfsRoot_) / "class" / "power_supply", ec);
+    for (int seen = 0; !ec && it != fs::directory_iterator() && seen < kMaxSupplies; it.increment(ec), ++seen) {
+        const fs::path dir = it->path();
+        const std::string type = value(dir, "type");
+        if (type == "Mains" || type == "USB") {
+            mainsListed = mainsListed || type == "Mains";
+            mainsOnline = mainsOnline || value(dir, "online") == "1";
+        } else if (type == "Battery" && value(dir, "scope") != "Device" && value(dir, "present") != "0") {
+            ++batteries;
+            discharging = discharging || value(dir, "status") == "Discharging";
+            const std::string capacity = value(dir, "capacity");
+            if (!capacity.empty() && capacity.size() <= 3 &&
+                std::all_of(capacity.begin(), capacity.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+                const int p = std::stoi(capacity);
+                if (p <= 100) {
+                    percentSum += p;
+                    ++percents;
+                }
+            }
+        }
+    }
+    PowerSource power;
+    if (batteries == 0) return power;  // no battery: mains power
+    power.onBattery = !mainsOnline && (mainsListed || discharging);
+    if (percents > 0) power.batteryPercent = percentSum / percents;
+    return power;
+}
+
 std::optional<std::string> LinuxSystem::volumeNode(char letter) {
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     for (const MountedVolume& v : volumes()) {

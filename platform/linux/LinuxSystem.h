@@ -76,6 +76,12 @@ public:
     std::string windowsDirectory() override;
     OsVersion osVersion() override;
     int rescan(uint32_t* code) override;
+    // From the supplies of <sysfs>/class/power_supply (the kernel's power_supply class,
+    // Documentation/ABI/testing/sysfs-class-power): on battery when a system battery is
+    // there and no mains or USB supply is online (without any mains supply listed, when the
+    // battery says "Discharging"); the charge is the mean `capacity` of the system
+    // batteries. Batteries of attached devices (`scope` "Device") do not count.
+    PowerSource powerSource() override;
 
     // The mounted volumes with their letters, as logicalDrives() sees them.
     std::vector<linuxos::MountedVolume> volumes();

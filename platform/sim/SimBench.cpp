@@ -119,6 +119,8 @@ struct SimBench::Impl {
 
     std::vector<std::string> debug;
     std::set<std::string> instances;
+    int deviceLockTakes = 0;
+    bool deviceLockHeld = false;
     int shutdowns = 0;
     std::vector<SimSleepHold> sleepHolds;
     int rescans = 0;
@@ -343,6 +345,7 @@ struct SimBench::Impl::System final : SystemInfoSource {
         return std::string(1, c) + ":\\WINDOWS";
     }
     OsVersion osVersion() override { return b.setup.os; }
+    PowerSource powerSource() override { return {!b.setup.acPower, b.setup.batteryPercent}; }
     int rescan(uint32_t* code) override {
         ++b.rescans;
         if (code != nullptr) *code = 0;
@@ -412,7 +415,34 @@ struct SimBench::Impl::KernelPart final : Kernel {
     }
     // Only recorded, whatever the host.
     std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
+    DeviceLockAttempt lockDevices() override;
 };
+
+DeviceLockAttempt SimBench::Impl::KernelPart::lockDevices() {
+    if (b.hostKernel != nullptr) return b.hostKernel->lockDevices();
+    struct Lock final : DeviceLock {
+        Impl& bench;
+        explicit Lock(Impl& i) : bench(i) {}
+        ~Lock() override {
+            std::lock_guard<std::recursive_mutex> guard(bench.mutex);
+            bench.deviceLockHeld = false;
+        }
+    };
+    std::lock_guard<std::recursive_mutex> guard(b.mutex);
+    DeviceLockAttempt a;
+    if (b.setup.deviceLock == SimBenchSpec::DeviceLockState::CannotBeMade) {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = "the bench's lock cannot be made";
+    } else if (b.setup.deviceLock == SimBenchSpec::DeviceLockState::HeldByOther || b.deviceLockHeld) {
+        a.state = DeviceLockAttempt::State::Busy;
+        a.holderPid = b.setup.deviceLockHolder;
+    } else {
+        ++b.deviceLockTakes;
+        b.deviceLockHeld = true;
+        a.lock = std::make_unique<Lock>(b);
+    }
+    return a;
+}
 
 std::unique_ptr<PowerHold> SimBench::Impl::KernelPart::holdOffSleep(const std::string& why) {
     // The hold marks its record released when it goes.
@@ -927,6 +957,9 @@ Platform SimBench::platform(Kernel* hostKernel, Clock* hostClock) {
 }
 
 VirtualClock& SimBench::clock() { return impl_->vclock; }
+
+int SimBench::deviceLockTakes() const { return impl_->deviceLockTakes; }
+bool SimBench::deviceLockHeld() const { return impl_->deviceLockHeld; }
 
 void SimBench::setTracePath(const std::string& path) {
     std::lock_guard<std::recursive_mutex> guard(impl_->mutex);

@@ -116,6 +116,14 @@ struct SimBenchSpec {
     // false: the SCSI pass-through to disks on SCSI paths refuses ATA PASS-THROUGH(12), as
     // Windows' inbox AHCI driver (storahci) does: it translates only ATA PASS-THROUGH(16).
     bool scsiAta12 = true;
+    bool acPower = true;         // mains power; false: the computer runs on its battery
+    int batteryPercent = -1;     // the system battery's charge; -1: no battery
+    // The device lock of a bench without a host kernel (a bench with one takes the host's
+    // lock keyed to its file): free, held by another process (`deviceLockHolder`: its id,
+    // 0 when the system does not tell), or impossible to make.
+    enum class DeviceLockState { Free, HeldByOther, CannotBeMade };
+    DeviceLockState deviceLock = DeviceLockState::Free;
+    int64_t deviceLockHolder = 0;
     std::vector<SimDiskSpec> disks;
 };
 
@@ -227,6 +235,10 @@ public:
     // Kernel side effects.
     const std::vector<std::string>& debugOutput() const;
     int shutdownRequests() const;
+    // Device locks taken through the bench's own kernel (no host kernel), and whether one
+    // is held now.
+    int deviceLockTakes() const;
+    bool deviceLockHeld() const;
     // Every hold on sleep and shutdown, in the order taken; never forwarded to the host.
     const std::vector<SimSleepHold>& sleepHolds() const;
 

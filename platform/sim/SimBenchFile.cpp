@@ -207,6 +207,11 @@ private:
             else if (l == "locate-fails") spec_.rescanFailsAt = 1;
             else if (l == "reenumerate-fails") spec_.rescanFailsAt = 2;
             else return fail(n, "rescan must be ok, locate-fails or reenumerate-fails");
+        } else if (key == "ac-power") {
+            if (!parseBool(v, spec_.acPower)) return fail(n, "ac-power must be yes or no");
+        } else if (key == "battery") {
+            if (!parseNumber(v, 100, x)) return fail(n, "battery must be a percentage from 0 to 100");
+            spec_.batteryPercent = static_cast<int>(x);
         } else if (key == "executable") {
             if (v.size() > kMaxPath) return fail(n, "executable path too long");
             spec_.executablePath = v;

@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace qx {
@@ -46,6 +49,30 @@ private:
     HANDLE h_;
 };
 
+// A mutex is owned by a thread and a second wait of its owner succeeds, so the names this
+// process holds are kept here: a second take within the process is refused like a take by
+// another process.
+std::mutex heldNamesMutex;
+std::set<std::string>& heldNames() {
+    static std::set<std::string> names;
+    return names;
+}
+
+class MutexDeviceLock final : public DeviceLock {
+public:
+    MutexDeviceLock(HANDLE h, std::string name) : h_(h), name_(std::move(name)) {}
+    ~MutexDeviceLock() override {
+        ReleaseMutex(h_);
+        CloseHandle(h_);
+        const std::lock_guard<std::mutex> guard(heldNamesMutex);
+        heldNames().erase(name_);
+    }
+
+private:
+    HANDLE h_;
+    std::string name_;
+};
+
 }  // namespace
 
 bool RestrictDllSearchToSystem32() {
@@ -59,6 +86,74 @@ bool RestrictDllSearchToSystem32() {
     }
     SetDllDirectoryW(L"");
     return false;
+}
+
+DeviceLockAttempt WinKernel::lockDeviceMutex(const std::string& name) {
+    DeviceLockAttempt a;
+    const std::lock_guard<std::mutex> guard(heldNamesMutex);
+    if (heldNames().count(name) != 0) {
+        a.state = DeviceLockAttempt::State::Busy;
+        a.holderPid = static_cast<int64_t>(GetCurrentProcessId());
+        return a;
+    }
+    const std::wstring wide = widen(name);
+    HANDLE h = CreateMutexW(nullptr, FALSE, wide.c_str());
+    // Made by a process of another session or user: opened for waiting only.
+    if (h == nullptr && GetLastError() == ERROR_ACCESS_DENIED) h = OpenMutexW(SYNCHRONIZE, FALSE, wide.c_str());
+    if (h == nullptr) {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = name + ": error " + std::to_string(GetLastError());
+        return a;
+    }
+    const DWORD waited = WaitForSingleObject(h, 0);
+    // WAIT_ABANDONED: the holder ended without releasing it; the mutex is ours now.
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        heldNames().insert(name);
+        a.lock = std::make_unique<MutexDeviceLock>(h, name);
+        return a;
+    }
+    CloseHandle(h);
+    if (waited == WAIT_TIMEOUT) {
+        a.state = DeviceLockAttempt::State::Busy;
+    } else {
+        a.state = DeviceLockAttempt::State::Unavailable;
+        a.detail = name + ": error " + std::to_string(GetLastError());
+    }
+    return a;
+}
+
+std::string WinKernel::benchLockName(const std::string& benchFile) {
+    // A mutex name cannot hold a backslash past its namespace: the full path is hashed
+    // (FNV-1a, 64 bits), without regard to case like the file system.
+    std::wstring path = widen(benchFile);
+    std::vector<wchar_t> full(32768);
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n > 0 && n < full.size()) path.assign(full.data(), n);
+    uint64_t hash = 1469598103934665603ull;
+    for (wchar_t c : path) {
+        const auto folded = static_cast<uint32_t>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c);
+        for (int shift = 0; shift < 32; shift += 8) {
+            hash ^= (folded >> shift) & 0xFFu;
+            hash *= 1099511628211ull;
+        }
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string("Global\\QXUpdaterBench-") + text;
+}
+
+DeviceLockAttempt WinKernel::lockDevices() {
+    switch (lockTarget_) {
+        case DeviceLockTarget::Machine: return lockDeviceMutex("Global\\QXUpdaterDevices");
+        case DeviceLockTarget::BenchFile: return lockDeviceMutex(benchLockName(lockBenchFile_));
+        case DeviceLockTarget::None: break;
+    }
+    return Kernel::lockDevices();
+}
+
+void WinKernel::setDeviceLockTarget(DeviceLockTarget target, const std::string& benchFile) {
+    lockTarget_ = target;
+    lockBenchFile_ = benchFile;
 }
 
 std::string WinKernel::executablePath() {

@@ -47,6 +47,21 @@ public:
     // back to ES_CONTINUOUS when the hold goes: the system does not sleep meanwhile. Windows
     // offers a program without a window no way to hold off a shutdown, so `why` is unused.
     std::unique_ptr<PowerHold> holdOffSleep(const std::string& why) override;
+
+    // The device lock: the named mutex "Global\QXUpdaterDevices" for the machine (one
+    // name for every session, so a desktop program and a CLI over a remote shell see each
+    // other), "Global\QXUpdaterBench-<hash of the full path>" for a bench file. Windows
+    // tells no holder's process id for a mutex.
+    DeviceLockAttempt lockDevices() override;
+    void setDeviceLockTarget(DeviceLockTarget target, const std::string& benchFile = {});
+    // One try of the mutex of this name (also the test seam).
+    static DeviceLockAttempt lockDeviceMutex(const std::string& name);
+    // The mutex name of a bench file.
+    static std::string benchLockName(const std::string& benchFile);
+
+private:
+    DeviceLockTarget lockTarget_ = DeviceLockTarget::Machine;
+    std::string lockBenchFile_;
 };
 
 }  // namespace qx

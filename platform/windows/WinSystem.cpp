@@ -126,6 +126,16 @@ OsVersion WinSystem::osVersion() {
     return v;
 }
 
+PowerSource WinSystem::powerSource() {
+    PowerSource power;
+    SYSTEM_POWER_STATUS status{};
+    if (!GetSystemPowerStatus(&status)) return power;
+    const bool battery = status.BatteryFlag != 255 && (status.BatteryFlag & 128) == 0;
+    power.onBattery = battery && status.ACLineStatus == 0;
+    if (battery && status.BatteryLifePercent <= 100) power.batteryPercent = status.BatteryLifePercent;
+    return power;
+}
+
 int WinSystem::rescan(uint32_t* code) {
     DEVINST root = 0;
     CONFIGRET cr = CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL);

@@ -18,6 +18,10 @@ public:
     OsVersion osVersion() override;
     // CM_Locate_DevNodeA on the root, then CM_Reenumerate_DevNode.
     int rescan(uint32_t* code) override;
+    // GetSystemPowerStatus: on battery when the AC line is offline and a system battery is
+    // there (BatteryFlag neither 128 "no system battery" nor 255 "unknown"); the charge is
+    // BatteryLifePercent (255: unknown).
+    PowerSource powerSource() override;
 };
 
 }  // namespace qx

@@ -271,6 +271,92 @@ TEST(PackageEnumeration, UnreadableExecutableYieldsNothing) {
 }
 
 // ---------------------------------------------------------------------------------------
+// ---------------------------------------------------------------------------------------
+// The whole check before any drive.
+
+constexpr const char* kBuild = "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01";
+
+// Marks the executable part of a laid-out package as a signed PE32 file whose certificate
+// table of `tableSize` bytes starts at `at`, and appends the table.
+void signLayout(std::vector<uint8_t>& file, uint32_t tableSize) {
+    const auto at = static_cast<uint32_t>(file.size());
+    constexpr uint32_t pe = 0x80;
+    putLe32(file.data() + 0x3C, pe);
+    std::memcpy(file.data() + pe, "PE\0\0", 4);
+    uint8_t* optional = file.data() + pe + 24;
+    optional[0] = 0x0B;  // PE32
+    optional[1] = 0x01;
+    putLe32(optional + 92, 16);              // NumberOfRvaAndSizes
+    putLe32(optional + 96 + 4 * 8, at);      // security entry: file offset
+    putLe32(optional + 96 + 4 * 8 + 4, tableSize);
+    std::vector<uint8_t> table(tableSize, 0x30);
+    putLe32(table.data(), tableSize);        // WIN_CERTIFICATE dwLength
+    file.insert(file.end(), table.begin(), table.end());
+}
+
+TEST(PackageWhole, SoundPackageAndSlotsThatAreNeverOffered) {
+    TempDir dir;
+    const std::string path = dir.file("p.exe");
+    auto bad = test::firmwareImage(150016, kBuild, 2);
+    bad[100] ^= 0x01;  // checksum no longer right
+    writeFile(path, layPackage(false, {test::firmwareImage(150016, kBuild, 1), bad, slotImage(800, 3)}));
+    const PackageSoundness p = CheckPackageWhole(path, false);
+    EXPECT_TRUE(p.sound) << p.reason;
+    EXPECT_EQ(p.slotCount, 3);
+    EXPECT_EQ(p.usableSlots, 1);
+    EXPECT_EQ(p.slotRowEnd, static_cast<int32_t>(kImageBaseNoPicture + 3 * kSlotSize));
+
+    // Not one usable image: refused.
+    writeFile(path, layPackage(false, {bad, slotImage(800, 3)}));
+    const PackageSoundness none = CheckPackageWhole(path, false);
+    EXPECT_FALSE(none.sound);
+    EXPECT_NE(none.reason.find("no slot holds a usable image"), std::string::npos);
+}
+
+TEST(PackageWhole, PackageCutInsideItsLastSlotIsRefused) {
+    TempDir dir;
+    const std::string path = dir.file("p.exe");
+    const auto image = test::firmwareImage(150016, kBuild, 1);
+    for (const uint32_t cut : {1u, 16u, 4000u, kSlotSize - 1}) {
+        auto file = layPackage(false, {image, image, image});
+        file.resize(file.size() - cut);
+        writeFile(path, file);
+        const PackageSoundness p = CheckPackageWhole(path, false);
+        EXPECT_FALSE(p.sound) << cut;
+        EXPECT_EQ(p.reason, "slot 2 is cut short: the file ends " + std::to_string(kSlotSize - cut) +
+                                " bytes into it, 163856 are needed")
+            << cut;
+    }
+    // The picture area, or the header, cut.
+    auto file = layPackage(true, {image});
+    file.resize(kImageBaseWithPicture - 10);
+    writeFile(path, file);
+    EXPECT_EQ(CheckPackageWhole(path, true).reason, "the file ends inside the picture area");
+    EXPECT_EQ(CheckPackageWhole(dir.file("missing"), false).reason, "the package cannot be read");
+}
+
+TEST(PackageWhole, CertificateTableBehindTheSlotsIsNoSlot) {
+    TempDir dir;
+    const std::string path = dir.file("p.exe");
+    const auto image = test::firmwareImage(150016, kBuild, 1);
+    // Large enough that the slot count of the file size would take one slot more.
+    for (const uint32_t table : {2048u, 163800u}) {
+        auto file = layPackage(false, {image, image});
+        signLayout(file, table);
+        writeFile(path, file);
+        const PackageSoundness p = CheckPackageWhole(path, false);
+        EXPECT_TRUE(p.sound) << p.reason;
+        EXPECT_EQ(p.slotCount, 2);
+        EXPECT_EQ(p.slotRowEnd, static_cast<int32_t>(kImageBaseNoPicture + 2 * kSlotSize));
+        EXPECT_EQ(SlotCount(p.slotRowEnd, false), 2);
+    }
+    // The same bytes without a certificate entry are a cut slot.
+    auto file = layPackage(false, {image, image});
+    file.resize(file.size() + 2048, 0x30);
+    writeFile(path, file);
+    EXPECT_FALSE(CheckPackageWhole(path, false).sound);
+}
+
 TEST(ImageFile, ShortFileFillsWithFFAndItsBuildInfoIsAllFF) {
     TempDir dir;
     const std::string path = dir.file("short.bin");

@@ -136,6 +136,27 @@ TEST(BenchFile, EveryKeyLandsInTheSpec) {
     EXPECT_EQ(s.disks[1].drive.rotationRate, 7200);
 }
 
+TEST(BenchFile, PowerSourceKeys) {
+    SimBenchSpec s;
+    std::string error;
+    ASSERT_TRUE(parseBenchText("[system]\n", s, error)) << error;
+    EXPECT_TRUE(s.acPower);
+    EXPECT_EQ(s.batteryPercent, -1);
+    SimBenchSpec low;
+    ASSERT_TRUE(parseBenchText("[system]\nac-power = no\nbattery = 20\n", low, error)) << error;
+    EXPECT_FALSE(low.acPower);
+    EXPECT_EQ(low.batteryPercent, 20);
+    SimBench bench(low);
+    const PowerSource power = bench.platform().system->powerSource();
+    EXPECT_TRUE(power.onBattery);
+    EXPECT_EQ(power.batteryPercent, 20);
+    SimBenchSpec bad;
+    EXPECT_FALSE(parseBenchText("[system]\nbattery = 101\n", bad, error));
+    EXPECT_EQ(error, "line 2: battery must be a percentage from 0 to 100");
+    EXPECT_FALSE(parseBenchText("[system]\nac-power = maybe\n", bad, error));
+    EXPECT_EQ(error, "line 2: ac-power must be yes or no");
+}
+
 TEST(BenchFile, CallKeyAndTimeOutKind) {
     SimBenchSpec s;
     std::string error;

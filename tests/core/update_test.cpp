@@ -297,17 +297,76 @@ TEST_F(UpdateTest, IdentityAndRevisionAreWrittenIntoTheImage) {
     EXPECT_TRUE(ImageChecksumValid(img.data(), static_cast<uint32_t>(img.size())));
 }
 
-TEST_F(UpdateTest, ImagesWithWrongChecksumsAreStillMatchedAndResealed) {
+TEST_F(UpdateTest, ImagesWithWrongChecksumsAreNeverSealedAnewAndSent) {
+    // A damaged image is not offered: resealing it would make it look whole.
     ProcedureBench b({makerSataDisk(1)});
     auto bad = slot(kImageA);
     bad.bytes[150015] = static_cast<uint8_t>(bad.bytes[150015] + 1);
+    usePackage(b, {slot(kFitsNothing), bad});
+    b.user.check(0);
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_EQ(status(b, 0), "No update needed");
+    EXPECT_TRUE(b.commands(kDownload).empty());
+    EXPECT_NE(b.debugText().find("[0]Image checksum is wrong: the image is not used"), std::string::npos);
+
+    // Without a single usable image the package is refused before any command.
     auto badOther = slot(kFitsNothing);
     badOther.bytes[150015] = static_cast<uint8_t>(badOther.bytes[150015] ^ 0x5A);
     usePackage(b, {badOther, bad});
+    b.bench().clearCalls();
     b.user.check(0);
     DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_EQ(status(b, 0), "");
+}
+
+TEST_F(UpdateTest, LowBatteryRefusesTheUpdateBeforeAnyCommand) {
+    ProcedureBench b({makerSataDisk(1)});
+    usePackage(b, {slot(kImageA)});
+    b.bench().setup().acPower = false;
+    b.bench().setup().batteryPercent = 20;
+    b.bench().clearCalls();
+    b.user.check(0);
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_TRUE(b.bench().calls().empty());
+    EXPECT_EQ(b.user.noticeTexts(),
+              Lines{"The computer runs on its battery at 20 %: connect it to mains power before "
+                    "updating the firmware (below 25 % the update is refused). Nothing was sent to "
+                    "the drives."});
+    EXPECT_EQ(status(b, 0), "");
+    expectUnlocked(b);
+
+    // At 25 %, or on mains power with a low battery, nothing changes.
+    b.bench().setup().batteryPercent = 25;
+    DownloadCodeBtnClick(b.state, b.user);
     EXPECT_EQ(status(b, 0), "Pass");
-    EXPECT_EQ(b.drive(0).downloadVerdict, "installed");
+    b.bench().setup().acPower = true;
+    b.bench().setup().batteryPercent = 5;
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_EQ(status(b, 0), "Pass");
+}
+
+TEST_F(UpdateTest, PackageCutInsideItsLastSlotIsRefusedBeforeAnyCommand) {
+    // Cut by 4,000 bytes, the last slot no longer counts: without the whole check the drive
+    // whose image sat there would end "No update needed".
+    auto second = makerSataDisk(2);
+    second.drive.buildInfo = sim::makeBuildInfo(kDriveB);
+    ProcedureBench b({makerSataDisk(1), second});
+    usePackage(b, {slot(kImageA), slot(kImageB)});
+    std::filesystem::resize_file(b.state.ExePath, static_cast<uintmax_t>(b.state.ExeFileSize) - 4000);
+    b.state.ExeFileSize -= 4000;
+    b.bench().clearCalls();
+    b.user.check(0);
+    b.user.check(1);
+    DownloadCodeBtnClick(b.state, b.user);
+    EXPECT_TRUE(b.bench().calls().empty());
+    ASSERT_EQ(b.user.noticeTexts().size(), 1u);
+    EXPECT_EQ(b.user.noticeTexts()[0],
+              "The firmware package cannot be used: slot 1 is cut short: the file ends 159856 "
+              "bytes into it, 163856 are needed. Nothing was sent to the drives.");
+    EXPECT_EQ(status(b, 0), "");
+    EXPECT_EQ(status(b, 1), "");
+    expectUnlocked(b);
 }
 
 TEST_F(UpdateTest, NoMatchingImageNeedsNoUpdate) {
@@ -353,7 +412,8 @@ TEST_F(UpdateTest, ImageLengthsOutsideTheImageAreaNeverMatch) {
     auto tiny = slot(kImageA);
     tiny.length = 800;  // ends before its own BuildInfo block
     tiny.lengthGiven = true;
-    usePackage(b, {empty, huge, tiny});
+    // A sound image for another drive keeps the package usable as a whole.
+    usePackage(b, {empty, huge, tiny, slot(kFitsNothing)});
     b.user.check(0);
     DownloadCodeBtnClick(b.state, b.user);
     EXPECT_EQ(status(b, 0), "No update needed");
@@ -380,14 +440,19 @@ TEST_F(UpdateTest, DateRuleDoesNotApplyInPackageMode) {
     EXPECT_EQ(status(b, 0), "Pass");
 }
 
-TEST_F(UpdateTest, UnopenableExecutableNeedsNoUpdate) {
+TEST_F(UpdateTest, UnopenableExecutableIsRefusedBeforeAnyCommand) {
+    // A package that cannot be read is not known to hold no image for the drive.
     ProcedureBench b({makerSataDisk(1)});
     usePackage(b, {slot(kImageA)});
     b.state.ExePath = tmp.file("missing.exe");
+    b.bench().clearCalls();
     b.user.check(0);
     DownloadCodeBtnClick(b.state, b.user);
-    EXPECT_EQ(status(b, 0), "No update needed");
-    EXPECT_TRUE(b.commands(kDownload).empty());
+    EXPECT_EQ(status(b, 0), "");
+    EXPECT_EQ(b.user.noticeTexts(),
+              Lines{"The firmware package cannot be used: the package cannot be read. Nothing was "
+                    "sent to the drives."});
+    EXPECT_TRUE(b.bench().calls().empty());
 }
 
 // ---------------------------------------------------------------------------------------

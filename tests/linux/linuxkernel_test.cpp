@@ -117,6 +117,46 @@ TEST_F(LinuxKernelTest, NamedLockKeepsOtherProcessesOut) {
     lock->unlock();
 }
 
+TEST_F(LinuxKernelTest, DeviceLockKeepsOtherProcessesOutAndNamesTheHolder) {
+    using State = DeviceLockAttempt::State;
+    const std::string path = dir_.file("devices.lock");
+    DeviceLockAttempt held = LinuxKernel::lockDeviceFile(path);
+    ASSERT_EQ(held.state, State::Held) << held.detail;
+    const pid_t self = ::getpid();
+    // Another process is refused at once and told who holds it; so is a second open file
+    // description in this process (an OFD lock belongs to the open file, not the process).
+    EXPECT_EQ(inChild([&] {
+                  const DeviceLockAttempt a = LinuxKernel::lockDeviceFile(path);
+                  return a.state == State::Busy && a.holderPid == self ? 0 : 1;
+              }),
+              0);
+    const DeviceLockAttempt again = LinuxKernel::lockDeviceFile(path);
+    EXPECT_EQ(again.state, State::Busy);
+    EXPECT_EQ(again.holderPid, self);
+    held.lock.reset();
+    EXPECT_EQ(inChild([&] { return LinuxKernel::lockDeviceFile(path).state == State::Held ? 0 : 1; }), 0);
+
+    // A lock file that cannot be made is told apart from a held one.
+    const DeviceLockAttempt none = LinuxKernel::lockDeviceFile(runtime_);
+    EXPECT_EQ(none.state, State::Unavailable);
+    EXPECT_EQ(none.detail.rfind(runtime_ + ": ", 0), 0u) << none.detail;
+
+    // Without `create` (the machine's file, for anyone but root) a missing file is not made.
+    const std::string missing = dir_.file("missing.lock");
+    EXPECT_EQ(LinuxKernel::lockDeviceFile(missing, false).state, State::Unavailable);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+
+    // A bench file's lock lies beside it; the built-in bench and a replay take none.
+    LinuxKernel kernel;
+    kernel.setDeviceLockTarget(DeviceLockTarget::BenchFile, dir_.file("bench.txt"));
+    DeviceLockAttempt bench = kernel.lockDevices();
+    EXPECT_EQ(bench.state, State::Held);
+    EXPECT_EQ(LinuxKernel::lockDeviceFile(dir_.file("bench.txt.lock")).state, State::Busy);
+    kernel.setDeviceLockTarget(DeviceLockTarget::None);
+    EXPECT_EQ(kernel.lockDevices().state, State::Held);
+    EXPECT_EQ(kernel.lockDevices().state, State::Held);
+}
+
 TEST_F(LinuxKernelTest, LockNamesAreMadeSafeForFileNames) {
     const std::string p = LinuxKernel::lockFilePath("../x/y", ".lock");
     EXPECT_EQ(p, runtime_ + "/_.._x_y-" + std::to_string(::getuid()) + ".lock");

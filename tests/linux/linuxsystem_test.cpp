@@ -21,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using qx::LinuxSystem;
+using qx::PowerSource;
 
 void writeFile(const fs::path& p, const std::string& text) {
     fs::create_directories(p.parent_path());
@@ -91,6 +92,40 @@ TEST_F(FakeSysfs, VolumeLettersFromTheMountsTable) {
     EXPECT_EQ(system.volumeNode('e'), "/dev/sdb1");
     EXPECT_EQ(system.volumeNode('H'), std::nullopt);
     EXPECT_EQ(system.windowsDirectory(), "C:\\WINDOWS");
+}
+
+TEST_F(FakeSysfs, PowerSourceFromThePowerSupplyClass) {
+    LinuxSystem system(root.string(), mounts.string());
+    // A desktop without any supply listed: mains power.
+    EXPECT_FALSE(system.powerSource().onBattery);
+    EXPECT_EQ(system.powerSource().batteryPercent, -1);
+
+    const fs::path supplies = root / "class" / "power_supply";
+    writeFile(supplies / "AC" / "type", "Mains\n");
+    writeFile(supplies / "AC" / "online", "0\n");
+    writeFile(supplies / "BAT0" / "type", "Battery\n");
+    writeFile(supplies / "BAT0" / "status", "Discharging\n");
+    writeFile(supplies / "BAT0" / "capacity", "20\n");
+    // A mouse's battery is no battery of the computer.
+    writeFile(supplies / "hidpp_battery_0" / "type", "Battery\n");
+    writeFile(supplies / "hidpp_battery_0" / "scope", "Device\n");
+    writeFile(supplies / "hidpp_battery_0" / "capacity", "90\n");
+    PowerSource p = system.powerSource();
+    EXPECT_TRUE(p.onBattery);
+    EXPECT_EQ(p.batteryPercent, 20);
+
+    writeFile(supplies / "AC" / "online", "1\n");
+    EXPECT_FALSE(system.powerSource().onBattery);
+    EXPECT_EQ(system.powerSource().batteryPercent, 20);
+
+    // No mains supply listed: the battery's own status tells; an odd capacity is unknown.
+    fs::remove_all(supplies / "AC");
+    writeFile(supplies / "BAT0" / "capacity", std::string(5000, '9'));
+    p = system.powerSource();
+    EXPECT_TRUE(p.onBattery);
+    EXPECT_EQ(p.batteryPercent, -1);
+    writeFile(supplies / "BAT0" / "status", "Charging\n");
+    EXPECT_FALSE(system.powerSource().onBattery);
 }
 
 TEST(AssignVolumeLetters, RootWithoutBlockDeviceAndOvermounts) {

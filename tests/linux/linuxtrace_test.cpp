@@ -33,9 +33,10 @@ public:
         const size_t n = std::min<size_t>(sizeof sense, h.mx_sb_len);
         std::memcpy(h.sbp, sense, n);
         h.sb_len_wr = static_cast<unsigned char>(n);
-        h.resid = 0;
+        h.resid = resid;
         return 0;
     }
+    int resid = 0;
 };
 
 struct Null final : SystemInfoSource {
@@ -112,6 +113,41 @@ TEST(LinuxTrace, RecordedCallReplaysToTheSameBytes) {
     EXPECT_EQ(returned, liveReturned);
     EXPECT_EQ(replay->devices().open("\\\\.\\ide#gone", AccessRead, ShareNone), kInvalidDevice);
     EXPECT_EQ(replay->devices().lastError(), static_cast<uint32_t>(ENOENT));
+}
+
+TEST(LinuxTrace, ShortReadIsRecordedWithItsLengthAndFailsAgainInTheReplay) {
+    test::TempDir dir;
+    const std::string node = dir.file("sdz");
+    std::ofstream(node) << "disk";
+    AnsweringSgIo sg;
+    sg.resid = 312;  // the drive moved 200 of the 512 bytes
+    LinuxDevices devices{sg, [&](const char*) -> std::optional<std::string> { return node; }};
+    Null system;
+    VirtualClock clock;
+    const std::string trace = dir.file("trace.jsonl");
+    std::string error;
+    auto recorder = TraceRecorder::open(trace, devices, system, clock, error);
+    ASSERT_NE(recorder, nullptr) << error;
+    Identify live = identifyRequest();
+    uint32_t liveReturned = 0;
+    ASSERT_TRUE(send(recorder->devices(), live, liveReturned));
+    EXPECT_EQ(live.hdr.DataTransferLength, 200u);
+    recorder.reset();
+
+    std::ifstream in(trace, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\"length\":512,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"transferred\":200"), std::string::npos) << text;
+
+    // The replay hands the program the same short transfer, which it takes for a failure.
+    auto replay = TraceReplay::fromFile(trace, error);
+    ASSERT_NE(replay, nullptr) << error;
+    replay->setDiagnostics([](const std::string&) {});
+    Identify again = identifyRequest();
+    uint32_t returned = 0;
+    ASSERT_TRUE(send(replay->devices(), again, returned));
+    EXPECT_EQ(again.hdr.DataTransferLength, 200u);
+    EXPECT_EQ(std::memcmp(&again, &live, sizeof(AtaPassThroughEx) + 200), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "platform/Utf8Path.h"
 #include "platform/windows/WinKernel.h"
@@ -66,6 +67,45 @@ TEST(WinKernel, SecondSingleInstanceIsRefused) {
     EXPECT_FALSE(kernel.acquireSingleInstance(name.c_str()));
     EXPECT_FALSE(WinKernel().acquireSingleInstance(name.c_str()));
     EXPECT_TRUE(kernel.acquireSingleInstance((name + "-other").c_str()));
+}
+
+TEST(WinKernel, DeviceLockIsAGlobalMutexThatRefusesASecondHolder) {
+    using State = DeviceLockAttempt::State;
+    const std::string name = "Global\\QXDeviceLockTest-" + std::to_string(GetCurrentProcessId());
+    // Another holder of the mutex (a thread owns a mutex, as another process would).
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        const std::wstring wide(name.begin(), name.end());
+        HANDLE m = CreateMutexW(nullptr, TRUE, wide.c_str());
+        SetEvent(started);
+        WaitForSingleObject(finish, INFINITE);
+        ReleaseMutex(m);
+        CloseHandle(m);
+    });
+    WaitForSingleObject(started, INFINITE);
+    const DeviceLockAttempt busy = WinKernel::lockDeviceMutex(name);
+    EXPECT_EQ(busy.state, State::Busy);
+    EXPECT_EQ(busy.holderPid, 0);  // Windows does not tell
+    SetEvent(finish);
+    holder.join();
+
+    DeviceLockAttempt held = WinKernel::lockDeviceMutex(name);
+    ASSERT_EQ(held.state, State::Held) << held.detail;
+    // A second take within this process is refused too, and names this process.
+    const DeviceLockAttempt again = WinKernel::lockDeviceMutex(name);
+    EXPECT_EQ(again.state, State::Busy);
+    EXPECT_EQ(again.holderPid, static_cast<int64_t>(GetCurrentProcessId()));
+    held.lock.reset();
+    EXPECT_EQ(WinKernel::lockDeviceMutex(name).state, State::Held);
+    CloseHandle(started);
+    CloseHandle(finish);
+
+    // A bench file's mutex: one per file, whatever the case of its path.
+    const std::string a = WinKernel::benchLockName("C:\\Bench\\One.txt");
+    EXPECT_EQ(a.rfind("Global\\QXUpdaterBench-", 0), 0u) << a;
+    EXPECT_EQ(a, WinKernel::benchLockName("c:\\bench\\one.TXT"));
+    EXPECT_NE(a, WinKernel::benchLockName("C:\\Bench\\Two.txt"));
 }
 
 TEST(WinKernel, NamedLockIsAMutex) {
