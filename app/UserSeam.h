@@ -70,6 +70,15 @@ public:
     virtual void downloadProgress(int row, uint32_t sent, uint32_t total) {
         (void)row, (void)sent, (void)total;
     }
+    // Why the action on the drive of `row` failed or was refused, as a code of the
+    // command line's `reason` table ("frozen", "mounted", ...); told before its Status.
+    virtual void driveReason(int row, const std::string& reason) { (void)row, (void)reason; }
+    // SECURITY ERASE UNIT goes to the drive of `row` (`estimateSeconds`: the drive's own
+    // estimate, 0 when it gives none) and has come back. The call blocks in between.
+    virtual void eraseUnitStarted(int row, uint32_t estimateSeconds) {
+        (void)row, (void)estimateSeconds;
+    }
+    virtual void eraseUnitEnded(int row) { (void)row; }
 };
 
 }  // namespace qx

@@ -130,11 +130,15 @@ bool refusedInFileMode(const BuildCodes& drive, const BuildCodes& image) {
     return lastThree == "232" || lastThree == "241";
 }
 
-std::string diskLine(const char* format, int disk) {
+}  // namespace
+
+std::string DiskLine(const char* format, int disk) {
     char text[128];
     std::snprintf(text, sizeof text, format, disk);
     return text;
 }
+
+namespace {
 
 std::string executableDirectory(const MainState& state) {
     std::string exe = state.ExePath;
@@ -238,7 +242,7 @@ Identity reportedIdentity(const uint8_t* identify) {
 
 }  // namespace
 
-bool SameDriveAsScanned(int l, DriveCheck purpose) {
+bool SameDriveAsScanned(int l, DriveCheck purpose, uint8_t* identifyOut) {
     const bool erase = purpose == DriveCheck::BeforeErase;
     const Identity scanned = scannedIdentity(l);
     if (scanned.serial.empty() || scanned.model.empty()) {
@@ -253,6 +257,7 @@ bool SameDriveAsScanned(int l, DriveCheck purpose) {
                   erase ? "the secure erase" : "personalising");
         return false;
     }
+    if (identifyOut != nullptr) std::memcpy(identifyOut, identify, sizeof identify);
     const Identity now = reportedIdentity(identify);
     const char* differs = now.serial != scanned.serial ? "serial number"
                           : now.model != scanned.model ? "model number"
@@ -276,8 +281,8 @@ bool flashDrive(const MainState& state, UserSeam& user, int l, const BuildCodes&
                 std::vector<uint8_t>& image, uint32_t length) {
     const auto device = static_cast<uint8_t>(l);
     ApplyOptionRule(drive.svn.c_str(), image.data());
-    user.appendLog(diskLine("Disk %d starting update.", l + 1));
-    user.appendLog(diskLine("Disk %d update in progress...............................", l + 1));
+    user.appendLog(DiskLine("Disk %d starting update.", l + 1));
+    user.appendLog(DiskLine("Disk %d update in progress...............................", l + 1));
     user.pause(1000);
 
     const std::string revision =
@@ -379,21 +384,21 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
                 DbgPrintf("[%d]The controller information record could not be read: the drive "
                           "is not updated\r\n",
                           l);
-                user.appendLog(diskLine("Disk %d update fail", l + 1));
+                user.appendLog(DiskLine("Disk %d update fail", l + 1));
                 SetRowStatus(user, l, "Fail");
             } else if (!match.found) {
                 user.appendLog(packageMode
-                                   ? diskLine("Disk %d no update, the firmware file isn't exist", l + 1)
+                                   ? DiskLine("Disk %d no update, the firmware file isn't exist", l + 1)
                                    : std::string("\"Firmware Mismatch\""));
                 SetRowStatus(user, l, "No update needed");
             } else if (flashDrive(state, user, l, drive, image, match.length)) {
                 user.pause(2000);
                 user.appendLog(
-                    diskLine("Disk %d updated successfully, please shut down your system", l + 1));
+                    DiskLine("Disk %d updated successfully, please shut down your system", l + 1));
                 SetRowStatus(user, l, "Pass");
                 anyPassed = true;
             } else {
-                user.appendLog(diskLine("Disk %d update fail", l + 1));
+                user.appendLog(DiskLine("Disk %d update fail", l + 1));
                 SetRowStatus(user, l, "Fail");
             }
         }

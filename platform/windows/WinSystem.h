@@ -18,6 +18,7 @@ public:
     OsVersion osVersion() override;
     // CM_Locate_DevNodeA on the root, then CM_Reenumerate_DevNode.
     int rescan(uint32_t* code) override;
+    bool isWindows() override { return true; }
 };
 
 }  // namespace qx

@@ -75,7 +75,7 @@ TEST_P(DownloadChunks, SendsTheBlocksAndTheLastBlockAlone) {
         EXPECT_EQ(c.direction, "out");
         EXPECT_EQ(c.taskFileIn[0], 0x03);
         EXPECT_EQ(c.length, (c.taskFileIn[1] | (c.taskFileIn[2] << 8)) * 512u);
-        EXPECT_EQ(c.timeout, 10u);
+        EXPECT_EQ(c.timeout, 120u);  // time for the drive to write its flash
     }
 }
 
