@@ -664,6 +664,8 @@ Outcome Program::finishDriveAction(const std::vector<int>& rows, const char* fai
                           {"model", d.row.model},
                           {"path", d.path},
                           {"outcome", status.empty() ? Json(nullptr) : Json(status)}});
+        const auto reason = user_->reasons().find(row);
+        if (reason != user_->reasons().end()) drives.back()["reason"] = reason->second;
         if (!request_.json && !status.empty()) {
             io_.out << "Disk " << d.disk << " " << d.row.serial << ": " << status << "\n";
         }

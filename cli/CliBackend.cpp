@@ -48,6 +48,10 @@ struct CliBackend::Watch final : DeviceIo, SystemInfoSource {
     std::string windowsDirectory() override { return system.windowsDirectory(); }
     OsVersion osVersion() override { return system.osVersion(); }
     int rescan(uint32_t* code) override { return system.rescan(code); }
+    bool isWindows() override { return system.isWindows(); }
+    std::optional<DiskClaimResult> claimForErase(const std::string& path) override {
+        return system.claimForErase(path);
+    }
 };
 
 CliBackend::~CliBackend() = default;
