@@ -203,15 +203,13 @@ SecurityRefusal SecurityRefusalOf(const uint8_t* identify) {
 EraseEstimate NormalEraseEstimate(const uint8_t* identify) {
     const auto w89 = static_cast<uint16_t>(identify[178] | (identify[179] << 8));
     EraseEstimate e;
-    if ((w89 & 0x8000) != 0) {
-        const uint32_t units = w89 & 0x7FFFu;
-        e.minutes = 2 * units;
-        e.atLeast = units == 0x7FFFu;
-    } else {
-        const uint32_t units = w89 & 0x00FFu;
-        e.minutes = 2 * units;
-        e.atLeast = units == 0xFFu;
-    }
+    // The largest value of each format means "more than" the value below it (ATA command
+    // set: 255 is more than 508 minutes, 7FFFh more than 65,532 minutes).
+    const bool extended = (w89 & 0x8000) != 0;
+    const uint32_t largest = extended ? 0x7FFFu : 0xFFu;
+    const uint32_t units = w89 & largest;
+    e.atLeast = units == largest;
+    e.minutes = 2 * (e.atLeast ? units - 1 : units);
     return e;
 }
 
@@ -240,8 +238,10 @@ public:
 std::string volumeName(char letter) { return std::string("\\\\.\\") + letter + ":"; }
 
 // Windows' rule: the disk's volumes (those whose device number is the disk's) are locked,
-// which succeeds only when nothing has a file open on them, then dismounted; the volume of
-// the Windows directory is never touched.
+// then dismounted; the volume of the Windows directory is never touched. FSCTL_LOCK_VOLUME
+// fails while any file is open on the volume, and on the system volume or one holding a page
+// file; the lock lasts until its handle is closed (Microsoft's documentation of
+// FSCTL_LOCK_VOLUME and FSCTL_DISMOUNT_VOLUME).
 DiskClaimResult claimVolumes(const char* devicePath) {
     DiskClaimResult r;
     SystemInfoSource* system = platform().system;

@@ -343,7 +343,7 @@ private:
             // minutes, the extended one (bit 15) above.
             if (!parseNumber(v, 65534, x)) return fail(n, "erase-estimate must be 0 to 65534 minutes");
             const uint64_t units = (x + 1) / 2;
-            r.eraseTimeWord = static_cast<uint16_t>(units <= 0xFF ? units : (0x8000 | units));
+            r.eraseTimeWord = static_cast<uint16_t>(units <= 254 ? units : (0x8000 | units));
             return true;
         }
         if (key == "erase-ms") {

@@ -359,6 +359,21 @@ TEST(SecureEraseChecks, WindowsFrozeTheDirectlyAttachedDrive) {
     EXPECT_TRUE(b.drive(1).erased);
 }
 
+// A drive behind a bridge is frozen by its own start, not by the system's driver.
+TEST(SecureEraseChecks, FrozenBehindTheBridge) {
+    auto disk = usbBridgeDisk(1, "k403");
+    disk.drive.securityFrozen = true;
+    ProcedureBench b({disk});
+    b.user.check(0);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(eraseCommands(b), 0u);
+    EXPECT_EQ(b.user.reasons[0], "frozen");
+    EXPECT_EQ(b.user.log.at(1),
+              "Disk 1: the drive's security is frozen, so it refuses the erase. Disconnect the drive "
+              "and connect it again, then try again.");
+}
+
 // ---------------------------------------------------------------------------------------
 // The drive's own estimate sets the UNIT command's time-out.
 
@@ -374,15 +389,15 @@ TEST(SecureEraseTime, EstimateFromWord89) {
     EXPECT_EQ(w89(0x1202).minutes, 4u);  // bits 14:8 are not part of the normal format
     EXPECT_FALSE(w89(0xFE).atLeast);
     EXPECT_TRUE(w89(0xFF).atLeast);
-    EXPECT_EQ(w89(0xFF).minutes, 510u);
+    EXPECT_EQ(w89(0xFF).minutes, 508u);  // "more than 508 minutes"
     EXPECT_EQ(w89(0x8100).minutes, 512u);  // extended format
     EXPECT_TRUE(w89(0xFFFF).atLeast);
-    EXPECT_EQ(w89(0xFFFF).minutes, 65534u);
+    EXPECT_EQ(w89(0xFFFF).minutes, 65532u);
 
     EXPECT_EQ(EraseUnitTimeoutSeconds({0, false}), 10u);
     EXPECT_EQ(EraseUnitTimeoutSeconds({4, false}), 480u);
     EXPECT_EQ(EraseUnitTimeoutSeconds({200, false}), 24000u);
-    EXPECT_EQ(EraseUnitTimeoutSeconds({510, true}), 12u * 3600u);
+    EXPECT_EQ(EraseUnitTimeoutSeconds({508, true}), 12u * 3600u);
     EXPECT_EQ(EraseUnitTimeoutSeconds({65534, true}), 12u * 3600u);
 }
 
