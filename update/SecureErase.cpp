@@ -1,13 +1,21 @@
 // The secure erase behind "Secure Erase": confirmation, operating-system gate, one typed
 // password, then SECURITY ERASE PREPARE and SECURITY ERASE UNIT (master password, normal
-// erase) for every checked drive. The password is never logged, and every buffer that
-// held it is wiped before the handler returns.
+// erase) for every checked drive. Before a drive is erased, IDENTIFY DEVICE is read again:
+// the same drive as scanned, a security state that allows the erase, and the drive's own
+// estimate of the erase time, which sets the time-out of SECURITY ERASE UNIT; then its disk
+// is held (no mounted file system, never the system's disk) until the pair has been sent.
+// The password is never logged, and every buffer that held it is wiped before the handler
+// returns.
 #include "update/SecureErase.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
@@ -116,7 +124,6 @@ uint32_t nextCodePoint(const std::string& s, size_t& i) {
     return cp;
 }
 #endif
-
 
 // The reason code and the line for the log box when the drive's security state refuses the
 // erase. A drive frozen on Windows was frozen by Windows' own storage driver, which sends
