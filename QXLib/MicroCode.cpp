@@ -18,6 +18,13 @@ constexpr uint32_t kBlockSize = 512;
 constexpr uint16_t kMaxChunkBlocks = 128;
 constexpr uint32_t kOptionByteOffset = 831;  // byte 63 of the image's BuildInfo block
 
+// A drive writes its flash while it holds a DOWNLOAD MICROCODE command (at the latest the
+// one that completes the image); a time-out there would reset the link under a drive that
+// is writing its firmware. Every segment gets the time fwupd gives each of its own
+// (plugins/ata/fu-ata-device.c, fu_ata_device_fw_download: 120 s); a drive that answers
+// within the ordinary 10 seconds sees no difference.
+constexpr uint32_t kDownloadTimeoutSeconds = 120;
+
 // IdentifyTemplate fields inside the image.
 constexpr uint32_t kSerialField = 96, kSerialFieldWidth = 20;
 constexpr uint32_t kRevisionField = 122, kRevisionFieldWidth = 8;
@@ -73,7 +80,8 @@ int VC_STD_DownloadMicroCode(uint8_t device, const uint8_t* data, uint16_t block
     const auto length = static_cast<int32_t>(uint32_t{blockCount} * kBlockSize);
     // The transport only reads from the buffer of a data-out command.
     uint8_t* out = const_cast<uint8_t*>(data);
-    return ExecDeviceCommand(device, 0, block, static_cast<int>(block.size()), out, length) == 1
+    return ExecDeviceCommand(device, 0, block, static_cast<int>(block.size()), out, length,
+                             kDownloadTimeoutSeconds) == 1
                ? 1
                : 2;
 }

@@ -3,6 +3,7 @@
 // installed platform's DeviceIo and closes the handle again on every path.
 #include "QXLib/Transport.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -27,7 +28,7 @@ namespace {
 constexpr uint32_t kAtaHeaderLength = sizeof(AtaPassThroughEx);
 constexpr uint8_t kReadDmaCommand = 0x86;   // vendor data-in phase in DMA mode
 constexpr uint8_t kWriteDmaCommand = 0x88;  // vendor data-out phase in DMA mode
-constexpr uint32_t kAtaBudgetSeconds = 10;
+constexpr uint32_t kAtaBudgetSeconds = kCommandTimeoutSeconds;
 constexpr uint32_t kScsiUsbDirectReadTimeout = 300;
 constexpr uint32_t kScsiTimeout = 10;
 constexpr std::size_t kCdbFieldLength = sizeof(ScsiPassThroughDirect::Cdb);
@@ -302,22 +303,29 @@ int ExecATACommand(const char* path, int direction, const CommandBlock& block, u
 
 int ExecDeviceCommand(uint8_t index, int direction, const CommandBlock& block,
                       int blockLength, uint8_t* data, int32_t length) {
+    return ExecDeviceCommand(index, direction, block, blockLength, data, length, kAtaBudgetSeconds);
+}
+
+int ExecDeviceCommand(uint8_t index, int direction, const CommandBlock& block,
+                      int blockLength, uint8_t* data, int32_t length, uint32_t timeoutSeconds) {
     if (index >= kMaxDrives) return -1;
     const DeviceSlotRecord& slot = DeviceSlot[index];
+    const uint32_t budget = std::max(timeoutSeconds, kAtaBudgetSeconds);
     if (slot.ata != 0) {
-        return ExecATACommand(slot.devicePath, direction, block, data, length, kAtaBudgetSeconds);
+        return ExecATACommand(slot.devicePath, direction, block, data, length, budget);
     }
     if (isEmptyPath(slot.devicePath)) return -1;
     // The block is a CommandBlock: a longer length would read past it.
     if (blockLength < 1 || blockLength > static_cast<int>(block.size())) return -1;
     int result = 0;
     if (direction != 0) {
-        const uint32_t timeout = slot.usbDirect != 0 ? kScsiUsbDirectReadTimeout : kScsiTimeout;
+        const uint32_t timeout =
+            slot.usbDirect != 0 ? std::max(kScsiUsbDirectReadTimeout, budget) : std::max(kScsiTimeout, budget);
         result = ReadSCSICommandWithTimeOutValue(slot.devicePath, block.data(), blockLength,
                                                  data, length, timeout);
     } else {
         result = WriteSCSICommandWithTimeOutValue(slot.devicePath, block.data(), blockLength,
-                                                  data, length, kScsiTimeout);
+                                                  data, length, std::max(kScsiTimeout, budget));
     }
     return result != 0 ? result : -2;
 }

@@ -59,6 +59,16 @@ int ExecATACommand(const char* path, int direction, const CommandBlock& block, u
 int ExecDeviceCommand(uint8_t index, int direction, const CommandBlock& block,
                       int blockLength, uint8_t* data, int32_t length);
 
+// The same with a longer time-out for a command that a drive may take long to finish (its
+// flash write, an erase): the system's time-out of the request and the ATA path's budget are
+// both `timeoutSeconds`; never less than the ordinary 10 seconds. SCSI reads while the
+// USB-direct flag is set keep their 300 seconds when that is longer.
+int ExecDeviceCommand(uint8_t index, int direction, const CommandBlock& block,
+                      int blockLength, uint8_t* data, int32_t length, uint32_t timeoutSeconds);
+
+// The ordinary time-out of a command, in seconds.
+constexpr uint32_t kCommandTimeoutSeconds = 10;
+
 // Data-in command through the SMART receive request (IDENTIFY DEVICE during discovery).
 // 0 success (512 bytes in `answer`), -1 failure.
 int SmartReceiveData(const char* path, int driveNumber, const IDEREGS& taskFile,

@@ -82,6 +82,12 @@ public:
     // Why the drive of `row` did not pass, told beside its Status; row -1: the action
     // stopped before any drive (every checked row). Told before the row's Status is set.
     virtual void outcomeReason(int row, const OutcomeReason& reason) { (void)row, (void)reason; }
+    // SECURITY ERASE UNIT goes to the drive of `row` (`estimateSeconds`: the drive's own
+    // estimate, 0 when it gives none) and has come back. The call blocks in between.
+    virtual void eraseUnitStarted(int row, uint32_t estimateSeconds) {
+        (void)row, (void)estimateSeconds;
+    }
+    virtual void eraseUnitEnded(int row) { (void)row; }
 };
 
 }  // namespace qx

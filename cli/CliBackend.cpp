@@ -50,6 +50,10 @@ struct CliBackend::Watch final : DeviceIo, SystemInfoSource {
     OsVersion osVersion() override { return system.osVersion(); }
     int rescan(uint32_t* code) override { return system.rescan(code); }
     PowerSource powerSource() override { return system.powerSource(); }
+    bool isWindows() override { return system.isWindows(); }
+    std::optional<DiskClaimResult> claimForErase(const std::string& path) override {
+        return system.claimForErase(path);
+    }
 };
 
 CliBackend::~CliBackend() = default;

@@ -1,6 +1,7 @@
 // The user seam of qxupdater-cli (see TerminalUser.h).
 #include "cli/TerminalUser.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "platform/Platform.h"
@@ -15,7 +16,54 @@ void wipeString(std::string& s) noexcept {
     s.clear();
 }
 
-TerminalUser::~TerminalUser() { wipeString(secret_); }
+TerminalUser::~TerminalUser() {
+    eraseUnitEnded(-1);
+    wipeString(secret_);
+}
+
+namespace {
+std::string minutesAndSeconds(uint32_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
+                  static_cast<unsigned>(seconds % 60));
+    return text;
+}
+}  // namespace
+
+std::string EraseElapsedLine(int row, uint32_t elapsedSeconds, uint32_t estimateSeconds) {
+    std::string line = "Disk " + std::to_string(row + 1) + " erasing: " + minutesAndSeconds(elapsedSeconds);
+    if (estimateSeconds != 0) line += " of about " + minutesAndSeconds(estimateSeconds);
+    return line;
+}
+
+void TerminalUser::eraseUnitStarted(int row, uint32_t estimateSeconds) {
+    if (!errIsTerminal_ || eraseTicker_.joinable()) return;
+    tickerStop_ = false;
+    progressOpen_ = true;
+    // The erase blocks this thread in one command; the terminal line is kept by another on
+    // the real clock (only a terminal sees it, never a test or a JSON reader).
+    eraseTicker_ = std::thread([this, row, estimateSeconds] {
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(tickerMutex_);
+        while (!tickerStop_) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::steady_clock::now() - start);
+            err_ << "\r" << EraseElapsedLine(row, static_cast<uint32_t>(elapsed.count()), estimateSeconds)
+                 << std::flush;
+            tickerWake_.wait_for(lock, std::chrono::seconds(1), [this] { return tickerStop_; });
+        }
+    });
+}
+
+void TerminalUser::eraseUnitEnded(int) {
+    if (!eraseTicker_.joinable()) return;
+    {
+        const std::lock_guard<std::mutex> lock(tickerMutex_);
+        tickerStop_ = true;
+    }
+    tickerWake_.notify_all();
+    eraseTicker_.join();
+}
 
 void TerminalUser::setSecret(const std::string& secret) {
     wipeString(secret_);

@@ -4,8 +4,12 @@
 // error, and the drive list and the Status cells are kept for the program's own output.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <ostream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -52,6 +56,10 @@ public:
     void candidateExamined(const CandidateNote& note) override { notes_.push_back(note); }
     void downloadProgress(int row, uint32_t sent, uint32_t total) override;
     void outcomeReason(int row, const OutcomeReason& reason) override;
+    // On a terminal, a line on standard error counts the seconds of a running erase against
+    // the drive's estimate, once a second, until the command comes back.
+    void eraseUnitStarted(int row, uint32_t estimateSeconds) override;
+    void eraseUnitEnded(int row) override;
 
     std::vector<TerminalRow>& rows() { return rows_; }
     const std::vector<std::string>& log() const { return log_; }
@@ -79,7 +87,14 @@ private:
     bool smartRead_ = false;
     std::vector<std::string> smartLines_;
     bool progressOpen_ = false;
+    std::thread eraseTicker_;
+    std::mutex tickerMutex_;
+    std::condition_variable tickerWake_;
+    bool tickerStop_ = false;
 };
+
+// "Disk 2 erasing: 3:05 of about 8:00" (no estimate: "Disk 2 erasing: 3:05").
+std::string EraseElapsedLine(int row, uint32_t elapsedSeconds, uint32_t estimateSeconds);
 
 // Overwrites a string's whole allocation before it is cleared.
 void wipeString(std::string& s) noexcept;

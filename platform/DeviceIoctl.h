@@ -12,6 +12,8 @@ constexpr uint32_t kIoctlAtaPassThrough = 0x4D02C;         // IOCTL_ATA_PASS_THR
 constexpr uint32_t kIoctlScsiPassThroughDirect = 0x4D014;  // IOCTL_SCSI_PASS_THROUGH_DIRECT
 constexpr uint32_t kSmartRcvDriveData = 0x7C088;           // SMART_RCV_DRIVE_DATA
 constexpr uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080;  // IOCTL_STORAGE_GET_DEVICE_NUMBER
+constexpr uint32_t kFsctlLockVolume = 0x90018;      // FSCTL_LOCK_VOLUME (on a volume handle)
+constexpr uint32_t kFsctlDismountVolume = 0x90020;  // FSCTL_DISMOUNT_VOLUME
 
 // ATA_PASS_THROUGH_EX.AtaFlags
 constexpr uint16_t kAtaFlagsDrdyRequired = 0x01;

@@ -89,6 +89,18 @@ struct OsVersion {
 struct PowerSource {
     bool onBattery = false;   // running from its battery now (no mains power)
     int batteryPercent = -1;  // charge of the system battery, 0-100; -1 unknown or none
+// A disk held for a command that destroys its data (the secure erase): while the object
+// lives, no file system of the disk is mounted and none can be. Released when destroyed.
+class DiskClaim {
+public:
+    virtual ~DiskClaim() = default;
+};
+
+// The answer to a claim: the claim, or why the disk may not be erased.
+struct DiskClaimResult {
+    std::unique_ptr<DiskClaim> claim;  // null: refused
+    std::string reason;                // "system-disk", "mounted" or "in-use" when refused
+    std::string detail;                // what holds the disk, in words for the user
 };
 
 class SystemInfoSource {
@@ -107,6 +119,16 @@ public:
     virtual int rescan(uint32_t* code) = 0;
     // The power source now. A system that cannot tell reports mains power.
     virtual PowerSource powerSource() { return {}; }
+    // True on Windows (and on a bench that stands for Windows): its inbox storage drivers
+    // freeze the security of directly attached drives.
+    virtual bool isWindows() { return false; }
+    // Claims the disk of `path` for the secure erase by the system's own rule. Nothing when
+    // the system has none: the core then locks and dismounts the disk's volumes through the
+    // device I/O (FSCTL_LOCK_VOLUME, FSCTL_DISMOUNT_VOLUME), as on Windows.
+    virtual std::optional<DiskClaimResult> claimForErase(const std::string& path) {
+        (void)path;
+        return std::nullopt;
+    }
 };
 
 // ---------------------------------------------------------------------------------------

@@ -106,6 +106,11 @@ struct TraceRecorder::System final : SystemInfoSource {
         record(a);
         return a.step;
     }
+    // Not recorded: the system's own answers; the device calls they make are.
+    bool isWindows() override { return r.innerSystem_.isWindows(); }
+    std::optional<DiskClaimResult> claimForErase(const std::string& path) override {
+        return r.innerSystem_.claimForErase(path);
+    }
 };
 
 TraceRecorder::TraceRecorder(std::FILE* file, DeviceIo& devices, SystemInfoSource& system, Clock& clock)

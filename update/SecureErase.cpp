@@ -1,16 +1,27 @@
 // The secure erase behind "Secure Erase": confirmation, operating-system gate, one typed
 // password, then SECURITY ERASE PREPARE and SECURITY ERASE UNIT (master password, normal
-// erase) for every checked drive. The password is never logged, and every buffer that
-// held it is wiped before the handler returns.
+// erase) for every checked drive. Before a drive is erased, IDENTIFY DEVICE is read again:
+// the same drive as scanned, a security state that allows the erase, and the drive's own
+// estimate of the erase time, which sets the time-out of SECURITY ERASE UNIT; then its disk
+// is held (no mounted file system, never the system's disk) until the pair has been sent.
+// The password is never logged, and every buffer that held it is wiped before the handler
+// returns.
 #include "update/SecureErase.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
+#include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
+#include "devices/Discovery.h"
+#include "devices/DriveTable.h"
 #include "update/SleepHold.h"
 #include "update/Update.h"
 
@@ -114,6 +125,45 @@ uint32_t nextCodePoint(const std::string& s, size_t& i) {
 }
 #endif
 
+// The reason code and the line for the log box when the drive's security state refuses the
+// erase. A drive frozen on Windows was frozen by Windows' own storage driver, which sends
+// SECURITY FREEZE LOCK when it starts (Vista and 7) or lets security commands through only
+// under WinPE (8 and later): Microsoft's storage documentation, "Security group commands".
+// USB mass storage does not go through that driver.
+std::pair<const char*, std::string> refusalText(SecurityRefusal refusal, int l) {
+    switch (refusal) {
+        case SecurityRefusal::NotSupported:
+            return {"security-not-supported",
+                    "the drive does not support the security feature set, so it cannot be erased this way."};
+        case SecurityRefusal::AttemptsExpired:
+            return {"attempts-expired",
+                    "the drive has counted too many wrong passwords and refuses the erase until it is "
+                    "powered off and on again; shut the computer down (or disconnect the drive), then try "
+                    "again."};
+        case SecurityRefusal::Frozen: {
+            SystemInfoSource* system = platform().system;
+            const bool bridged = DriveInfo[l].busKind == DEVICE_USB;
+            if (bridged) {
+                return {"frozen",
+                        "the drive's security is frozen, so it refuses the erase. Disconnect the drive and "
+                        "connect it again, then try again."};
+            }
+            if (system != nullptr && system->isWindows()) {
+                return {"frozen",
+                        "Windows' storage driver froze the drive's security when it started (the drive "
+                        "itself is not at fault), so the erase is refused. Attach the drive through the "
+                        "maker's USB bridge, or erase it from another system, then try again."};
+            }
+            return {"frozen",
+                    "the drive's security is frozen, so it refuses the erase. Suspend and resume the "
+                    "computer, or attach the drive through the maker's USB bridge, then try again."};
+        }
+        case SecurityRefusal::None:
+            break;
+    }
+    return {nullptr, {}};
+}
+
 }  // namespace
 
 std::string PasswordToAnsi(const std::string& utf8) {
@@ -145,7 +195,120 @@ std::string PasswordToAnsi(const std::string& utf8) {
     return ansi;
 }
 
-bool SecureEraseDrive(uint8_t device, const std::string& password) {
+SecurityRefusal SecurityRefusalOf(const uint8_t* identify) {
+    const auto word = [identify](size_t w) {
+        return static_cast<uint16_t>(identify[2 * w] | (identify[2 * w + 1] << 8));
+    };
+    const uint16_t commandSets = word(82);
+    const uint16_t security = word(128);
+    if ((commandSets & 0x0002) == 0 || (security & 0x0001) == 0) return SecurityRefusal::NotSupported;
+    if ((security & 0x0008) != 0) return SecurityRefusal::Frozen;
+    if ((security & 0x0010) != 0) return SecurityRefusal::AttemptsExpired;
+    return SecurityRefusal::None;
+}
+
+EraseEstimate NormalEraseEstimate(const uint8_t* identify) {
+    const auto w89 = static_cast<uint16_t>(identify[178] | (identify[179] << 8));
+    EraseEstimate e;
+    // The largest value of each format means "more than" the value below it (ATA command
+    // set: 255 is more than 508 minutes, 7FFFh more than 65,532 minutes).
+    const bool extended = (w89 & 0x8000) != 0;
+    const uint32_t largest = extended ? 0x7FFFu : 0xFFu;
+    const uint32_t units = w89 & largest;
+    e.atLeast = units == largest;
+    e.minutes = 2 * (e.atLeast ? units - 1 : units);
+    return e;
+}
+
+uint32_t EraseUnitTimeoutSeconds(const EraseEstimate& estimate) {
+    constexpr uint32_t kMaxSeconds = 12 * 3600;
+    const uint64_t twice = uint64_t{estimate.minutes} * 60u * 2u;
+    return static_cast<uint32_t>(
+        std::clamp<uint64_t>(twice, kCommandTimeoutSeconds, kMaxSeconds));
+}
+
+namespace {
+
+// The volumes of one disk, locked and dismounted for as long as the claim lives (closing a
+// handle releases its lock, and the system mounts the volume again on its next use).
+class VolumeClaim final : public DiskClaim {
+public:
+    ~VolumeClaim() override {
+        DeviceIo* io = platform().devices;
+        for (const DeviceHandle h : handles) {
+            if (io != nullptr) io->close(h);
+        }
+    }
+    std::vector<DeviceHandle> handles;
+};
+
+std::string volumeName(char letter) { return std::string("\\\\.\\") + letter + ":"; }
+
+// Windows' rule: the disk's volumes (those whose device number is the disk's) are locked,
+// then dismounted; the volume of the Windows directory is never touched. FSCTL_LOCK_VOLUME
+// fails while any file is open on the volume, and on the system volume or one holding a page
+// file; the lock lasts until its handle is closed (Microsoft's documentation of
+// FSCTL_LOCK_VOLUME and FSCTL_DISMOUNT_VOLUME).
+DiskClaimResult claimVolumes(const char* devicePath) {
+    DiskClaimResult r;
+    SystemInfoSource* system = platform().system;
+    DeviceIo* io = platform().devices;
+    StorageDeviceNumber disk;
+    if (system == nullptr || io == nullptr || !GetDeviceNumber(devicePath, disk)) {
+        r.reason = "in-use";
+        r.detail = "the disk's device number could not be read, so its volumes are unknown";
+        return r;
+    }
+    const std::string windowsDir = system->windowsDirectory();
+    const char systemLetter =
+        windowsDir.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(windowsDir[0])));
+    const uint32_t mask = system->logicalDrives();
+    std::string letters;
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        if ((mask & (1u << (c - 'A'))) == 0) continue;
+        StorageDeviceNumber v;
+        if (!GetDeviceNumber(volumeName(c).c_str(), v)) continue;
+        if (v.DeviceType != disk.DeviceType || v.DeviceNumber != disk.DeviceNumber) continue;
+        if (c == systemLetter) {
+            r.reason = "system-disk";
+            r.detail = std::string("it holds ") + c + ": with the running Windows";
+            return r;
+        }
+        letters.push_back(c);
+    }
+    auto claim = std::make_unique<VolumeClaim>();
+    for (const char c : letters) {
+        const std::string name = volumeName(c);
+        const DeviceHandle h = io->open(name.c_str(), AccessRead | AccessWrite, ShareRead | ShareWrite);
+        bool held = h != kInvalidDevice;
+        if (held) claim->handles.push_back(h);
+        uint32_t returned = 0;
+        held = held && io->control(h, kFsctlLockVolume, nullptr, 0, nullptr, 0, &returned);
+        const uint32_t error = held ? 0 : io->lastError();
+        held = held && io->control(h, kFsctlDismountVolume, nullptr, 0, nullptr, 0, &returned);
+        if (!held) {
+            DbgPrintf("Volume %c: not locked for the erase (error %u)\r\n", c,
+                      static_cast<unsigned>(error != 0 ? error : io->lastError()));
+            r.reason = "mounted";
+            r.detail = std::string("volume ") + c + ": is in use and could not be locked; close what uses it";
+            return r;  // the claim goes, and with it the locks taken so far
+        }
+    }
+    r.claim = std::move(claim);
+    return r;
+}
+
+}  // namespace
+
+DiskClaimResult ClaimDiskForErase(const char* devicePath) {
+    SystemInfoSource* system = platform().system;
+    if (system != nullptr) {
+        if (auto own = system->claimForErase(devicePath != nullptr ? devicePath : "")) return std::move(*own);
+    }
+    return claimVolumes(devicePath);
+}
+
+bool SecureEraseDrive(uint8_t device, const std::string& password, uint32_t unitTimeoutSeconds) {
     if (device >= kMaxDrives) return false;
     const CommandBlock prepare = {0xA1, 0x06, 0x00, 0x00, 0x00, 0x00,
                                   0x00, 0x00, 0xE0, 0xF3, 0x00, 0x00};
@@ -163,7 +326,7 @@ bool SecureEraseDrive(uint8_t device, const std::string& password) {
                 std::min(password.size(), kPasswordWidth));
     const int result =
         ExecDeviceCommand(device, 0, unit, static_cast<int>(unit.size()), block.data(),
-                          static_cast<int32_t>(block.size()));
+                          static_cast<int32_t>(block.size()), unitTimeoutSeconds);
     secureZero(block.data(), block.size());
     return result == 1;
 }
@@ -190,29 +353,58 @@ void SecureEraseBtnClick(MainState& state, UserSeam& user) {
     for (int k = 0; k < rows; ++k) {
         if (!user.rowChecked(k)) continue;
         const auto device = static_cast<uint8_t>(k);
-        char line[96];
-        std::snprintf(line, sizeof line, "Disk %d starting secure erase.", k + 1);
-        user.appendLog(line);
-        if (!SameDriveAsScanned(k, DriveCheck::BeforeErase)) {
-            std::snprintf(line, sizeof line, "Disk %d secure erase fail!", k + 1);
-            user.appendLog(line);
+        user.appendLog(DiskLine("Disk %d starting secure erase.", k + 1));
+        const auto failed = [&](const char* reason, const std::string& why) {
+            if (reason != nullptr) {
+                user.appendLog(DiskLine("Disk %d: ", k + 1) + why);
+                user.outcomeReason(k, {reason, {{"message", why}}});
+            }
+            user.appendLog(DiskLine("Disk %d secure erase fail!", k + 1));
             SetRowStatus(user, k, "Fail");
+        };
+        uint8_t identify[512] = {};
+        if (!SameDriveAsScanned(k, DriveCheck::BeforeErase, identify)) {
+            failed(nullptr, {});
             continue;
+        }
+        const SecurityRefusal refusal = SecurityRefusalOf(identify);
+        if (refusal != SecurityRefusal::None) {
+            DbgPrintf("[%d]IDENTIFY word 82 %04Xh, word 128 %04Xh: the erase is not sent\r\n", k,
+                      identify[164] | (identify[165] << 8), identify[256] | (identify[257] << 8));
+            const auto [reason, why] = refusalText(refusal, k);
+            failed(reason, why);
+            continue;
+        }
+        DiskClaimResult claim = ClaimDiskForErase(DriveInfo[k].devicePath);
+        if (claim.claim == nullptr) {
+            const bool system = claim.reason == "system-disk";
+            failed(claim.reason.c_str(),
+                   std::string(system ? "the disk of the running system is never erased: "
+                                      : "the disk is in use, so it is not erased: ") +
+                       claim.detail + ".");
+            continue;
+        }
+        const EraseEstimate estimate = NormalEraseEstimate(identify);
+        const uint32_t unitTimeout = EraseUnitTimeoutSeconds(estimate);
+        if (estimate.minutes != 0) {
+            user.appendLog(DiskLine("Disk %d: the drive estimates the erase at ", k + 1) +
+                           (estimate.atLeast ? "more than " : "") + std::to_string(estimate.minutes) +
+                           " minutes; it is given up to " + std::to_string((unitTimeout + 59) / 60) +
+                           " minutes.");
         }
         VA_EnableVendorCmd(device, true);
         SleepHold hold(SleepHoldReason("Secure erase", k));
-        const bool erased = SecureEraseDrive(device, password);
+        user.eraseUnitStarted(k, estimate.minutes * 60);
+        const bool erased = SecureEraseDrive(device, password, unitTimeout);
+        user.eraseUnitEnded(k);
         hold.release();
+        claim.claim.reset();
         user.pause(2000);
         if (erased) {
-            std::snprintf(line, sizeof line,
-                          "Disk %d secure erase successfully, please shut down your system.", k + 1);
-            user.appendLog(line);
+            user.appendLog(DiskLine("Disk %d secure erase successfully, please shut down your system.", k + 1));
             SetRowStatus(user, k, "Pass");
         } else {
-            std::snprintf(line, sizeof line, "Disk %d secure erase fail!", k + 1);
-            user.appendLog(line);
-            SetRowStatus(user, k, "Fail");
+            failed(nullptr, {});
         }
     }
     UnlockButtons(state, user);

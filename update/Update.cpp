@@ -130,11 +130,15 @@ bool refusedInFileMode(const BuildCodes& drive, const BuildCodes& image) {
     return lastThree == "232" || lastThree == "241";
 }
 
-std::string diskLine(const char* format, int disk) {
+}  // namespace
+
+std::string DiskLine(const char* format, int disk) {
     char text[128];
     std::snprintf(text, sizeof text, format, disk);
     return text;
 }
+
+namespace {
 
 std::string executableDirectory(const MainState& state) {
     std::string exe = state.ExePath;
@@ -245,7 +249,7 @@ Identity reportedIdentity(const uint8_t* identify) {
 
 }  // namespace
 
-bool SameDriveAsScanned(int l, DriveCheck purpose) {
+bool SameDriveAsScanned(int l, DriveCheck purpose, uint8_t* identifyOut) {
     const bool erase = purpose == DriveCheck::BeforeErase;
     const Identity scanned = scannedIdentity(l);
     if (scanned.serial.empty() || scanned.model.empty()) {
@@ -260,6 +264,7 @@ bool SameDriveAsScanned(int l, DriveCheck purpose) {
                   erase ? "the secure erase" : "personalising");
         return false;
     }
+    if (identifyOut != nullptr) std::memcpy(identifyOut, identify, sizeof identify);
     const Identity now = reportedIdentity(identify);
     const char* differs = now.serial != scanned.serial ? "serial number"
                           : now.model != scanned.model ? "model number"
@@ -283,8 +288,8 @@ std::string flashDrive(const MainState& state, UserSeam& user, int l, const Buil
                        std::vector<uint8_t>& image, uint32_t length) {
     const auto device = static_cast<uint8_t>(l);
     ApplyOptionRule(drive.svn.c_str(), image.data());
-    user.appendLog(diskLine("Disk %d starting update.", l + 1));
-    user.appendLog(diskLine("Disk %d update in progress...............................", l + 1));
+    user.appendLog(DiskLine("Disk %d starting update.", l + 1));
+    user.appendLog(DiskLine("Disk %d update in progress...............................", l + 1));
     user.pause(1000);
 
     const std::string revision =
@@ -442,30 +447,30 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
                 DbgPrintf("[%d]The controller information record could not be read: the drive "
                           "is not updated\r\n",
                           l);
-                user.appendLog(diskLine("Disk %d update fail", l + 1));
+                user.appendLog(DiskLine("Disk %d update fail", l + 1));
                 user.outcomeReason(l, {"controller-record-unreadable", {}});
                 SetRowStatus(user, l, "Fail");
             } else if (!match.found) {
                 user.appendLog(packageMode
-                                   ? diskLine("Disk %d no update, the firmware file isn't exist", l + 1)
+                                   ? DiskLine("Disk %d no update, the firmware file isn't exist", l + 1)
                                    : std::string("\"Firmware Mismatch\""));
                 user.outcomeReason(l, reasonWithCodes("no-image-for-drive", drive));
                 SetRowStatus(user, l, "No update needed");
             } else if (state.skipCurrent && sameBuild(drive, codesOf(image.data() + kBuildInfoOffset))) {
                 // The drive already runs this very build: nothing is sent.
                 DbgPrintf("[%d]The drive runs the image's build already: nothing is sent\r\n", l);
-                user.appendLog(diskLine("Disk %d is up to date", l + 1));
+                user.appendLog(DiskLine("Disk %d is up to date", l + 1));
                 user.outcomeReason(l, reasonWithCodes("firmware-current", drive));
                 SetRowStatus(user, l, "Up to date");
             } else if (const std::string failure = flashDrive(state, user, l, drive, image, match.length);
                        failure.empty()) {
                 user.pause(2000);
                 user.appendLog(
-                    diskLine("Disk %d updated successfully, please shut down your system", l + 1));
+                    DiskLine("Disk %d updated successfully, please shut down your system", l + 1));
                 SetRowStatus(user, l, "Pass");
                 anyPassed = true;
             } else {
-                user.appendLog(diskLine("Disk %d update fail", l + 1));
+                user.appendLog(DiskLine("Disk %d update fail", l + 1));
                 user.outcomeReason(l, {failure, {}});
                 SetRowStatus(user, l, "Fail");
             }

@@ -18,6 +18,8 @@ std::string BatteryRefusal();
 
 // The notice of a package refused by its whole check (CheckPackageWhole), with its reason.
 std::string PackageRefusalText(const std::string& reason);
+// A log box line about one drive: `format` with its one %d replaced by `disk`.
+std::string DiskLine(const char* format, int disk);
 
 // The operating-system gate shared by the update and the secure erase: true when the
 // system is older than Windows XP Service Pack 2.
@@ -43,8 +45,9 @@ bool StartDriveAction(MainState& state, UserSeam& user, const ActionTexts& texts
 // world wide name must equal the scan's, or another drive would get this drive's identity
 // in its firmware, or lose its data. A drive listed with a blank identity (its IDENTIFY
 // failed at the scan) cannot be told from another and is refused before anything is sent.
-// False, with the reason in the diagnostic log, when nothing may be sent.
+// False, with the reason in the diagnostic log, when nothing may be sent. `identifyOut`
+// (512 bytes, optional) receives the IDENTIFY data read.
 enum class DriveCheck { BeforeUpdate, BeforeErase };
-bool SameDriveAsScanned(int l, DriveCheck purpose);
+bool SameDriveAsScanned(int l, DriveCheck purpose, uint8_t* identifyOut = nullptr);
 
 }  // namespace qx

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "CliHarness.h"
 #include "platform/sim/SimBench.h"
+#include "cli/TerminalUser.h"
 #include "support/TempDir.h"
 
 namespace qx::test {
@@ -723,6 +725,91 @@ TEST_F(CliErase, Refusals) {
     EXPECT_FALSE(erased);
     EXPECT_EQ(runCli({"erase", "8", "--yes", "--password-file", passwordFile("QXMASTER"),
                       "--devices", "sim"}).code, 3);
+}
+
+// A drive that refuses the erase receives nothing of it; the JSON says why.
+TEST_F(CliErase, FrozenDriveGivesItsReason) {
+    BenchFile bench(std::string("[system]\nsystem = linux\n") + kMakerDisk + "security-frozen = yes\n");
+    const std::string trace = dir.file("trace.jsonl");
+    CliSetup setup;
+    setup.env["QXUPDATER_TRACE"] = trace;
+    const CliRun r = runCli({"erase", "1", "--yes", "--json", "--password-file",
+                             passwordFile("QXMASTER\n"), "--devices", bench.setting()},
+                            setup);
+    EXPECT_EQ(r.code, 1) << r.err;
+    const json j = r.json();
+    EXPECT_EQ(j["drives"][0]["outcome"], "Fail");
+    EXPECT_EQ(j["drives"][0]["reason"], "frozen");
+    EXPECT_TRUE(contains(r.err, "Disk 1 secure erase fail!"));
+    EXPECT_TRUE(contains(r.err, "Suspend and resume the computer"));
+    // Not one SECURITY command (0xF3, 0xF4) reached the drive.
+    const std::string t = fileText(trace);
+    ASSERT_FALSE(t.empty());
+    std::istringstream lines(t);
+    std::string line;
+    int ata = 0;
+    while (std::getline(lines, line)) {
+        const json call = json::parse(line);
+        if (!call.contains("taskFileIn")) continue;
+        ++ata;
+        std::string command = call["taskFileIn"].get<std::string>().substr(12, 2);
+        for (char& ch : command) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        EXPECT_NE(command, "f3") << line;
+        EXPECT_NE(command, "f4") << line;
+    }
+    EXPECT_GT(ata, 0);
+}
+
+// Windows 8 to 11 on the inbox AHCI driver: SATA disks on scsi# paths, frozen by the driver
+// at start; a drive behind the maker's USB bridge is not.
+TEST_F(CliErase, WindowsFreezeAtStart) {
+    BenchFile bench(
+        "[system]\nos = 6.2\nsecurity-freeze-at-start = yes\n"
+        "[disk]\npath = \\\\?\\scsi#disk&ven_quorvex&prod_qx-t74_256gb#4&2f1e&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\n"
+        "bus = scsi\ndrive = maker\nmodel = QX Sata\nserial = SATA0001\nwwn = 5001 b448 1234 5601\n"
+        "buildinfo = QXFWR_111007_R,Sep 18 2012,10:11:12,t74a,42A1B2,QX01\nsignature-block = 1\n"
+        "[disk]\npath = \\\\?\\usbstor#disk&ven_quorvex&prod_usb_to_sata&rev_0001#0123456789ab&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\n"
+        "bus = usb\ninquiry-code = k403\ndrive = maker\nmodel = QX Usb\nserial = USB00002\n"
+        "wwn = 5001 b448 1234 5602\nbuildinfo = QXFWR_111007_R,Sep 18 2012,10:11:12,t74a,42A1B2,QX01\n"
+        "signature-block = 1\n");
+    bool sataErased = true, usbErased = false;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) {
+        sataErased = host.bench()->driveState(0).erased;
+        usbErased = host.bench()->driveState(1).erased;
+    };
+    const CliRun r = runCli({"erase", "1", "2", "--yes", "--json", "--password-file",
+                             passwordFile("QXMASTER\n"), "--devices", bench.setting()},
+                            setup);
+    EXPECT_EQ(r.code, 1) << r.err;
+    const json j = r.json();
+    ASSERT_EQ(j["drives"].size(), 2u) << r.out;
+    EXPECT_EQ(j["drives"][0]["reason"], "frozen");
+    EXPECT_EQ(j["drives"][1]["outcome"], "Pass");
+    EXPECT_FALSE(j["drives"][1].contains("reason"));
+    EXPECT_FALSE(sataErased);
+    EXPECT_TRUE(usbErased);
+    const std::string log = j["log"].dump();
+    EXPECT_TRUE(contains(log, "Windows' storage driver froze the drive's security")) << log;
+    EXPECT_TRUE(contains(log, "erase it from another system")) << log;
+}
+
+// The disk that holds the running Windows (the demo bench's disk 2 holds C:).
+TEST_F(CliErase, SystemDiskIsRefused) {
+    bool erased = true;
+    CliSetup setup;
+    setup.onFinish = [&](HostPlatform& host) { erased = host.bench()->driveState(1).erased; };
+    const CliRun r = runCli({"erase", "2", "--yes", "--json", "--password-file",
+                             passwordFile("QXMASTER\n"), "--devices", "sim"},
+                            setup);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.json()["drives"][0]["reason"], "system-disk");
+    EXPECT_FALSE(erased);
+}
+
+TEST(CliEraseTicker, ElapsedAgainstTheEstimate) {
+    EXPECT_EQ(cli::EraseElapsedLine(1, 185, 480), "Disk 2 erasing: 3:05 of about 8:00");
+    EXPECT_EQ(cli::EraseElapsedLine(0, 7, 0), "Disk 1 erasing: 0:07");
 }
 
 // ---------------------------------------------------------------------------------------

@@ -159,35 +159,63 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a < b;  // equal by the rules above ("01" vs "1"): any fixed order
 }
 
-std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText) {
-    std::vector<std::pair<std::string, std::string>> devices;  // device, first mount point
-    std::string rootDevice;
+bool BlockDeviceOnDisk(const std::string& sysfsRoot, const std::string& name,
+                       const std::string& disk) {
+    // Device mapper and RAID devices name the devices below them in slaves/; a chain
+    // deeper than a few levels is not followed.
+    std::vector<std::string> todo{name};
+    for (int round = 0; round < 4 && !todo.empty(); ++round) {
+        std::vector<std::string> next;
+        for (const std::string& n : todo) {
+            if (n.empty() || n.find('/') != std::string::npos || n == "." || n == "..") continue;
+            if (n == disk) return true;
+            std::error_code ec;
+            const fs::path block = fs::path(sysfsRoot) / "class" / "block";
+            if (fs::exists(block / disk / n, ec)) return true;  // a partition of the disk
+            fs::directory_iterator it(block / n / "slaves", ec);
+            for (; !ec && it != fs::directory_iterator() && next.size() < 64; it.increment(ec)) {
+                next.push_back(it->path().filename().string());
+            }
+        }
+        todo = std::move(next);
+    }
+    return false;
+}
+
+std::vector<std::pair<std::string, std::string>> DeviceMounts(const std::string& mountsText) {
+    std::vector<std::pair<std::string, std::string>> mounts;
     // getmntent reads the table; fmemopen gives it the bounded copy read by the caller.
     std::FILE* table = mountsText.empty()
                            ? nullptr
                            : ::fmemopen(const_cast<char*>(mountsText.data()), mountsText.size(), "r");
-    if (table != nullptr) {
-        mntent entry{};
-        std::vector<char> line(kMountLineBytes);
-        while (::getmntent_r(table, &entry, line.data(), static_cast<int>(line.size())) != nullptr) {
-            const char* fsname = entry.mnt_fsname != nullptr ? entry.mnt_fsname : "";
-            if (std::strncmp(fsname, "/dev/", 5) != 0 || fsname[5] == '\0') continue;
-            // The device is matched against node names and opened: it must be plain text.
-            if (!isPlainText(fsname, kMaxPropertyLength)) {
-                DbgPrintf("Mount entry passed over: its device %s holds odd bytes\r\n",
-                          forLog(fsname).c_str());
-                continue;
-            }
-            const std::string source = fsname;
-            const std::string target = entry.mnt_dir != nullptr ? entry.mnt_dir : "";
-            if (isLoopOrRamDisk(source)) continue;
-            // A later mount on "/" hides the earlier one: the last one holds the root.
-            if (target == "/") rootDevice = source;
-            const bool known = std::any_of(devices.begin(), devices.end(),
-                                           [&](const auto& d) { return d.first == source; });
-            if (!known) devices.emplace_back(source, target);
+    if (table == nullptr) return mounts;
+    mntent entry{};
+    std::vector<char> line(kMountLineBytes);
+    while (::getmntent_r(table, &entry, line.data(), static_cast<int>(line.size())) != nullptr) {
+        const char* fsname = entry.mnt_fsname != nullptr ? entry.mnt_fsname : "";
+        if (std::strncmp(fsname, "/dev/", 5) != 0 || fsname[5] == '\0') continue;
+        // The device is matched against node names and opened: it must be plain text.
+        if (!isPlainText(fsname, kMaxPropertyLength)) {
+            DbgPrintf("Mount entry passed over: its device %s holds odd bytes\r\n",
+                      forLog(fsname).c_str());
+            continue;
         }
-        std::fclose(table);
+        mounts.emplace_back(fsname, entry.mnt_dir != nullptr ? entry.mnt_dir : "");
+    }
+    std::fclose(table);
+    return mounts;
+}
+
+std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText) {
+    std::vector<std::pair<std::string, std::string>> devices;  // device, first mount point
+    std::string rootDevice;
+    for (const auto& [source, target] : DeviceMounts(mountsText)) {
+        if (isLoopOrRamDisk(source)) continue;
+        // A later mount on "/" hides the earlier one: the last one holds the root.
+        if (target == "/") rootDevice = source;
+        const bool known = std::any_of(devices.begin(), devices.end(),
+                                       [&](const auto& d) { return d.first == source; });
+        if (!known) devices.emplace_back(source, target);
     }
 
     std::vector<MountedVolume> result;
@@ -354,8 +382,80 @@ namespace qx {
 namespace fs = std::filesystem;
 using namespace linuxos;  // the helpers above
 
-LinuxSystem::LinuxSystem(std::string sysfsRoot, std::string mountsFile)
-    : sysfsRoot_(std::move(sysfsRoot)), mountsFile_(std::move(mountsFile)) {}
+LinuxSystem::LinuxSystem(std::string sysfsRoot, std::string mountsFile, ExclusiveOpen openExclusive)
+    : sysfsRoot_(std::move(sysfsRoot)),
+      mountsFile_(std::move(mountsFile)),
+      openExclusive_(std::move(openExclusive)) {
+    if (!openExclusive_) {
+        openExclusive_ = [](const std::string& node) {
+            const int fd = ::open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+            return fd >= 0 ? fd : -(errno != 0 ? errno : EIO);
+        };
+    }
+}
+
+namespace {
+
+// The whole-disk node held with O_EXCL for the erase.
+class ExclusiveDisk final : public DiskClaim {
+public:
+    explicit ExclusiveDisk(int fd) : fd_(fd) {}
+    ~ExclusiveDisk() override { ::close(fd_); }
+    ExclusiveDisk(const ExclusiveDisk&) = delete;
+    ExclusiveDisk& operator=(const ExclusiveDisk&) = delete;
+
+private:
+    int fd_;
+};
+
+bool holdsTheSystem(const std::string& mountPoint) {
+    return mountPoint == "/" || mountPoint == "/boot" || mountPoint.rfind("/boot/", 0) == 0;
+}
+
+}  // namespace
+
+std::optional<DiskClaimResult> LinuxSystem::claimForErase(const std::string& path) {
+    DiskClaimResult r;
+    const std::optional<std::string> node = DeviceNodeForPath(path.c_str());
+    if (!node) {
+        r.reason = "in-use";
+        r.detail = "its device node is unknown";
+        return r;
+    }
+    const std::string disk = fs::path(*node).filename().string();
+    std::string mounted;
+    const auto text = readFileBounded(mountsFile_, kMaxMountsBytes);
+    for (const auto& [source, target] : DeviceMounts(text ? *text : std::string())) {
+        // A mount names its device by any link to it (/dev/mapper/x, /dev/disk/by-uuid/...).
+        std::error_code ec;
+        const fs::path real = fs::canonical(source, ec);
+        const std::string name = (ec ? fs::path(source) : real).filename().string();
+        if (!BlockDeviceOnDisk(sysfsRoot_, name, disk)) continue;
+        if (holdsTheSystem(target)) {
+            r.reason = "system-disk";
+            r.detail = "it holds " + target + " (" + source + ")";
+            return r;
+        }
+        mounted += (mounted.empty() ? "" : ", ") + source + " on " + target;
+    }
+    if (!mounted.empty()) {
+        r.reason = "mounted";
+        r.detail = "mounted: " + mounted + "; unmount it first";
+        return r;
+    }
+    const int fd = openExclusive_(*node);
+    if (fd < 0) {
+        DbgPrintf("Exclusive open of %s failed: %s\r\n", node->c_str(), std::strerror(-fd));
+        r.reason = -fd == EBUSY ? "mounted" : "in-use";
+        r.detail = -fd == EBUSY ? "the system reports " + *node +
+                                      " busy (a mounted file system, swap space or a volume manager "
+                                      "uses it)"
+                                : *node + " could not be opened exclusively (" + std::strerror(-fd) + ")";
+        return r;
+    }
+    r.claim = std::make_unique<ExclusiveDisk>(fd);
+    return r;
+}
 
 std::optional<std::vector<std::string>> LinuxSystem::diskInterfaces() {
     const std::optional<std::vector<UdevDisk>> disks = ListUdevDisks();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,16 @@ std::string BusWordForIdBus(const char* idBus);
 // with a diagnostic line.
 std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText);
 
+// The mounts of block devices under /dev in `mountsText` (the /proc/self/mounts format), in
+// table order: (device, mount point). Entries whose device holds odd bytes are passed over.
+std::vector<std::pair<std::string, std::string>> DeviceMounts(const std::string& mountsText);
+
+// True when the block device `name` (kernel name: "sda1", "dm-0") lives on the disk
+// `disk` ("sda"): the disk itself, one of its partitions, or a device mapper or RAID device
+// built on them, as the sysfs tree under `sysfsRoot` tells.
+bool BlockDeviceOnDisk(const std::string& sysfsRoot, const std::string& name,
+                       const std::string& disk);
+
 // The bus word of a disk: "ide", "usb", "sbp2" or "scsi". `devicePath` is the resolved
 // sysfs path of its SCSI device below the sysfs root (e.g.
 // "devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0"); `drivers` are the
@@ -68,8 +79,13 @@ public:
     // `sysfsRoot` stands for /sys in the rescan and `mountsFile` for /proc/self/mounts, so
     // tests can build their own. The disks always come from libudev (tests give it a mock
     // device tree).
+    // `openExclusive` opens a disk node for the erase's hold and returns the descriptor or
+    // -errno (the default: open(2) with O_EXCL, which fails with EBUSY while a file system,
+    // swap space or a volume manager uses the disk); tests give their own.
+    using ExclusiveOpen = std::function<int(const std::string& node)>;
     explicit LinuxSystem(std::string sysfsRoot = "/sys",
-                         std::string mountsFile = "/proc/self/mounts");
+                         std::string mountsFile = "/proc/self/mounts",
+                         ExclusiveOpen openExclusive = {});
 
     std::optional<std::vector<std::string>> diskInterfaces() override;
     uint32_t logicalDrives() override;
@@ -82,6 +98,9 @@ public:
     // battery says "Discharging"); the charge is the mean `capacity` of the system
     // batteries. Batteries of attached devices (`scope` "Device") do not count.
     PowerSource powerSource() override;
+    // The disk is refused when a file system on it is mounted (the root or /boot one: the
+    // disk of the running system), and otherwise held open with O_EXCL for the erase.
+    std::optional<DiskClaimResult> claimForErase(const std::string& path) override;
 
     // The mounted volumes with their letters, as logicalDrives() sees them.
     std::vector<linuxos::MountedVolume> volumes();
@@ -91,6 +110,7 @@ public:
 private:
     std::string sysfsRoot_;
     std::string mountsFile_;
+    ExclusiveOpen openExclusive_;
 };
 
 }  // namespace qx

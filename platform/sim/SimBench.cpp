@@ -170,6 +170,14 @@ struct SimBench::Impl {
         if (drives.size() > n) drives.resize(n);
         for (size_t i = 0; i < drives.size(); ++i) drives[i]->rebind(setup.disks[i].drive);
         while (drives.size() < n) drives.push_back(std::make_unique<SimDrive>(setup.disks[drives.size()].drive));
+        // Windows' inbox ATA and AHCI drivers freeze the security of the drives they start
+        // (Microsoft's storage documentation, "Security group commands"); USB mass storage
+        // and SBP-2 do not go through them.
+        for (size_t i = 0; i < n; ++i) {
+            const SimBus bus = setup.disks[i].bus;
+            drives[i]->state().frozenBySystem =
+                setup.securityFreezeAtStart && (bus == SimBus::Ide || bus == SimBus::Scsi);
+        }
         faultCounts.resize(n);
         openCounts.resize(n, 0);
         for (size_t i = 0; i < n; ++i) faultCounts[i].resize(setup.disks[i].faults.size(), 0);
@@ -255,7 +263,22 @@ struct SimBench::Impl {
             std::memcpy(data, scratch.data(), r.moved);
             return r;
         }
+        const bool eraseUnit = tf[kRegCommand] == 0xF4;
         r.moved = drive.execute(tf, dir, data, length);
+        const uint32_t eraseMs = setup.disks[disk].drive.eraseMs;
+        if (eraseUnit && tf[kRegCommand] == kStatusGood && eraseMs != 0) {
+            // The drive takes its time; past the request's time-out the system gives up on
+            // the command and resets the link, while the drive finishes the erase.
+            const uint64_t limitMs = uint64_t{timeoutSeconds} * 1000u;
+            if (eraseMs > limitMs) {
+                advance(static_cast<uint32_t>(std::min<uint64_t>(limitMs + 1000u, UINT32_MAX)));
+                r.controlOk = false;
+                r.error = kErrSemTimeout;
+                r.moved = 0;
+                return r;
+            }
+            advance(eraseMs);
+        }
         return r;
     }
 
@@ -284,6 +307,7 @@ struct SimBench::Impl {
                   uint32_t outLen, uint32_t* bytesReturned);
     bool deviceNumber(const Handle& h, SimCall& c, void* out, uint32_t outLen,
                       uint32_t* bytesReturned);
+    bool volumeControl(const Handle& h, SimCall& c, uint32_t code);
     bool failCall(SimCall& c, uint32_t error) {
         lastError = error;
         c.result = false;
@@ -346,6 +370,7 @@ struct SimBench::Impl::System final : SystemInfoSource {
     }
     OsVersion osVersion() override { return b.setup.os; }
     PowerSource powerSource() override { return {!b.setup.acPower, b.setup.batteryPercent}; }
+    bool isWindows() override { return b.setup.windows; }
     int rescan(uint32_t* code) override {
         ++b.rescans;
         if (code != nullptr) *code = 0;
@@ -580,6 +605,8 @@ bool SimBench::Impl::control(DeviceHandle id, uint32_t code, void* in, uint32_t 
             case kIoctlScsiPassThroughDirect: ok = scsi(h, c, in, inLen, out, outLen, returned); break;
             case kSmartRcvDriveData: ok = smartRcv(h, c, in, inLen, out, outLen, returned); break;
             case kIoctlStorageGetDeviceNumber: ok = deviceNumber(h, c, out, outLen, returned); break;
+            case kFsctlLockVolume:
+            case kFsctlDismountVolume: ok = volumeControl(h, c, code); break;
             default: ok = failCall(c, kErrInvalidFunction); break;
         }
     }
@@ -856,6 +883,22 @@ bool SimBench::Impl::smartRcv(const Handle& h, SimCall& c, void* in, uint32_t in
     c.driverError = head.DriverStatus.bDriverError;
     c.transferred = r.moved;
     *bytesReturned = 16 + r.moved;
+    return true;
+}
+
+// FSCTL_LOCK_VOLUME and FSCTL_DISMOUNT_VOLUME on a volume handle. A lock fails with
+// ERROR_ACCESS_DENIED while files are open on the volume (the disk's `busy-volumes`), as
+// the file systems answer it; a dismount always succeeds.
+bool SimBench::Impl::volumeControl(const Handle& h, SimCall& c, uint32_t code) {
+    c.direction = "none";
+    if (h.volume == 0) return failCall(c, kErrInvalidFunction);
+    if (code != kFsctlLockVolume) return true;
+    if (upperLetter(setup.systemLetter) == h.volume) return failCall(c, kErrAccessDenied);
+    for (const auto& d : setup.disks) {
+        for (const char v : d.busyVolumes) {
+            if (upperLetter(v) == h.volume) return failCall(c, kErrAccessDenied);
+        }
+    }
     return true;
 }
 

@@ -74,9 +74,19 @@ struct SimDriveSpec {
     std::array<uint16_t, 4> systemBlocks = {0x10, 0x11, 0x20, 0x21};
     int signatureBlock = 0;               // index of the system block whose page is valid; -1 none
 
-    // Security (master password erase).
+    // Security (master password erase): IDENTIFY word 82 bit 1 and word 128 bit 0
+    // (supported), bit 3 (frozen), bit 4 (attempt count expired). Frozen, expired or
+    // unsupported security aborts SECURITY ERASE PREPARE and UNIT.
     std::string masterPassword = "QXMASTER";
+    bool securitySupported = true;
     bool securityFrozen = false;
+    bool securityAttemptsExpired = false;
+    // IDENTIFY word 89, the drive's estimate of a normal erase (0: none given), and the time
+    // SECURITY ERASE UNIT takes on the clock. An erase that takes longer than the request's
+    // time-out is given up by the system after the time-out and one second more (error 121,
+    // ERROR_SEM_TIMEOUT), while the drive goes on and erases.
+    uint16_t eraseTimeWord = 0;
+    uint32_t eraseMs = 0;
 
     // SMART sectors.
     std::array<uint8_t, 512> smartData{};
@@ -99,6 +109,9 @@ struct SimDiskSpec {
     uint32_t inquiryLength = 40;
     bool passesAta = true;
     std::vector<char> volumes;   // drive letters of its volumes
+    // Volumes that something holds files open on: FSCTL_LOCK_VOLUME on them fails with
+    // ERROR_ACCESS_DENIED (5).
+    std::vector<char> busyVolumes;
     uint32_t commandMs = 1;      // time each control call takes on the clock
     SimHold heldByOther = SimHold::None;
     std::vector<SimFault> faults;
@@ -124,6 +137,10 @@ struct SimBenchSpec {
     enum class DeviceLockState { Free, HeldByOther, CannotBeMade };
     DeviceLockState deviceLock = DeviceLockState::Free;
     int64_t deviceLockHolder = 0;
+    bool windows = true;         // the system stands for Windows (SystemInfoSource::isWindows)
+    // The system froze the security of every directly attached drive (ide and scsi paths,
+    // not USB or SBP-2) when it started, as Windows' inbox storage drivers do.
+    bool securityFreezeAtStart = false;
     std::vector<SimDiskSpec> disks;
 };
 
@@ -190,6 +207,7 @@ struct SimDriveState {
     bool erased = false;
     int eraseCount = 0;
     bool erasePrepared = false;
+    bool frozenBySystem = false;          // the system froze its security at start
     uint64_t commandCount = 0;            // ATA commands that reached the drive
 };
 

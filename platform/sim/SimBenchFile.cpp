@@ -212,6 +212,14 @@ private:
         } else if (key == "battery") {
             if (!parseNumber(v, 100, x)) return fail(n, "battery must be a percentage from 0 to 100");
             spec_.batteryPercent = static_cast<int>(x);
+        } else if (key == "security-freeze-at-start") {
+            if (!parseBool(v, spec_.securityFreezeAtStart)) {
+                return fail(n, "security-freeze-at-start must be yes or no");
+            }
+        } else if (key == "system") {
+            const std::string l = lower(v);
+            if (l != "windows" && l != "linux") return fail(n, "system must be windows or linux");
+            spec_.windows = l == "windows";
         } else if (key == "executable") {
             if (v.size() > kMaxPath) return fail(n, "executable path too long");
             spec_.executablePath = v;
@@ -332,6 +340,29 @@ private:
             r.signatureBlock = static_cast<int>(x);
             return true;
         }
+        if (key == "security") {
+            if (!parseBool(v, r.securitySupported)) return fail(n, "security must be yes or no");
+            return true;
+        }
+        if (key == "security-attempts-expired") {
+            if (!parseBool(v, r.securityAttemptsExpired)) {
+                return fail(n, "security-attempts-expired must be yes or no");
+            }
+            return true;
+        }
+        if (key == "erase-estimate") {
+            // Minutes, in the units of 2 minutes of word 89: the normal format up to 508
+            // minutes, the extended one (bit 15) above.
+            if (!parseNumber(v, 65534, x)) return fail(n, "erase-estimate must be 0 to 65534 minutes");
+            const uint64_t units = (x + 1) / 2;
+            r.eraseTimeWord = static_cast<uint16_t>(units <= 254 ? units : (0x8000 | units));
+            return true;
+        }
+        if (key == "erase-ms") {
+            if (!parseNumber(v, 86400000, x)) return fail(n, "erase-ms must be 0 to 86400000");
+            r.eraseMs = static_cast<uint32_t>(x);
+            return true;
+        }
         if (key == "security-frozen") {
             if (!parseBool(v, r.securityFrozen)) return fail(n, "security-frozen must be yes or no");
             return true;
@@ -384,19 +415,20 @@ private:
             if (!parseBool(v, d.passesAta)) return fail(n, "passes-ata must be yes or no");
             return true;
         }
-        if (key == "volumes") {
-            d.volumes.clear();
+        if (key == "volumes" || key == "busy-volumes") {
+            std::vector<char>& list = key == "volumes" ? d.volumes : d.busyVolumes;
+            list.clear();
             for (const auto& w : words(v)) {
                 std::string letter = w;
                 if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
                 if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
-                    return fail(n, "volumes must be drive letters");
+                    return fail(n, key + " must be drive letters");
                 }
                 const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
-                if (std::find(d.volumes.begin(), d.volumes.end(), c) != d.volumes.end()) {
+                if (std::find(list.begin(), list.end(), c) != list.end()) {
                     return fail(n, std::string("volume ") + c + " listed twice");
                 }
-                d.volumes.push_back(c);
+                list.push_back(c);
             }
             return true;
         }

@@ -100,16 +100,21 @@ std::array<uint8_t, 512> SimDrive::identifyData() const {
     put16(b, 60, static_cast<uint16_t>(s.sectors28));
     put16(b, 61, static_cast<uint16_t>(s.sectors28 >> 16));
     put16(b, 80, 0x01F0);
-    put16(b, 82, 0x746B);  // bit 1: security feature set supported
+    put16(b, 82, static_cast<uint16_t>(s.securitySupported ? 0x746B : 0x7469));  // bit 1: security
     put16(b, 83, 0x7D09 | 0x0400);
     put16(b, 84, 0x6163);
     put16(b, 85, 0x7469);
     put16(b, 86, 0xBC01 | 0x0400);
     put16(b, 87, 0x4163);
     put16(b, 88, 0x407F);
+    put16(b, 89, s.eraseTimeWord);
     for (size_t w = 0; w < 4; ++w) put16(b, 100 + w, static_cast<uint16_t>(s.sectors48 >> (16 * w)));
     for (size_t w = 0; w < 4; ++w) put16(b, 108 + w, s.wwn[w]);
-    put16(b, 128, static_cast<uint16_t>(0x0001 | (s.securityFrozen ? 0x0008 : 0)));
+    if (s.securitySupported) {
+        const bool frozen = s.securityFrozen || state_.frozenBySystem;
+        put16(b, 128, static_cast<uint16_t>(0x0001 | (frozen ? 0x0008 : 0) |
+                                            (s.securityAttemptsExpired ? 0x0010 : 0)));
+    }
     put16(b, 217, s.rotationRate);
     // Integrity word: signature 0xA5, then the byte that makes the sector sum to zero.
     b[510] = 0xA5;
@@ -402,14 +407,19 @@ SimDrive::Outcome SimDrive::finishDownload(uint32_t lastBlock) {
     return {true, 0, 0};
 }
 
+bool SimDrive::securityRefused() const {
+    return !spec_->securitySupported || spec_->securityFrozen || state_.frozenBySystem ||
+           spec_->securityAttemptsExpired;
+}
+
 SimDrive::Outcome SimDrive::erasePrepare() {
-    if (spec_->securityFrozen) return fail();
+    if (securityRefused()) return fail();
     state_.erasePrepared = true;
     return {};
 }
 
 SimDrive::Outcome SimDrive::eraseUnit(DataDir dir, const uint8_t* data, uint32_t length) {
-    if (spec_->securityFrozen || dir != DataDir::Out || length < 512) return fail();
+    if (securityRefused() || dir != DataDir::Out || length < 512) return fail();
     const bool master = (data[0] & 0x01) != 0;
     if (!master) return fail();  // no user password is set on a bench drive
     uint8_t want[32];

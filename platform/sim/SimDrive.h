@@ -69,6 +69,7 @@ private:
     Outcome download(const std::array<uint8_t, 8>& tf, DataDir dir, const uint8_t* data,
                      uint32_t length);
     Outcome finishDownload(uint32_t lastBlock);
+    bool securityRefused() const;
     Outcome erasePrepare();
     Outcome eraseUnit(DataDir dir, const uint8_t* data, uint32_t length);
     Outcome smart(const std::array<uint8_t, 8>& tf, DataDir dir, uint8_t* data,

@@ -16,6 +16,7 @@ static_assert(kIoctlAtaPassThrough == IOCTL_ATA_PASS_THROUGH);
 static_assert(kIoctlScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
 static_assert(kSmartRcvDriveData == SMART_RCV_DRIVE_DATA);
 static_assert(kIoctlStorageGetDeviceNumber == IOCTL_STORAGE_GET_DEVICE_NUMBER);
+static_assert(kFsctlLockVolume == FSCTL_LOCK_VOLUME && kFsctlDismountVolume == FSCTL_DISMOUNT_VOLUME);
 static_assert(sizeof(AtaPassThroughEx) == sizeof(ATA_PASS_THROUGH_EX));
 static_assert(offsetof(AtaPassThroughEx, DataTransferLength) ==
               offsetof(ATA_PASS_THROUGH_EX, DataTransferLength));

@@ -22,6 +22,7 @@ public:
     // there (BatteryFlag neither 128 "no system battery" nor 255 "unknown"); the charge is
     // BatteryLifePercent (255: unknown).
     PowerSource powerSource() override;
+    bool isWindows() override { return true; }
 };
 
 }  // namespace qx

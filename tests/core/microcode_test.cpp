@@ -75,7 +75,7 @@ TEST_P(DownloadChunks, SendsTheBlocksAndTheLastBlockAlone) {
         EXPECT_EQ(c.direction, "out");
         EXPECT_EQ(c.taskFileIn[0], 0x03);
         EXPECT_EQ(c.length, (c.taskFileIn[1] | (c.taskFileIn[2] << 8)) * 512u);
-        EXPECT_EQ(c.timeout, 10u);
+        EXPECT_EQ(c.timeout, 120u);  // time for the drive to write its flash
     }
 }
 
@@ -97,6 +97,26 @@ INSTANTIATE_TEST_SUITE_P(
         // The whole image area.
         ChunkCase{163840, {{128, 0}, {128, 128}, {63, 256}, {1, 319}}}),
     [](const auto& info) { return "Bytes" + std::to_string(info.param.length); });
+
+// The drive writes its flash while it holds the command that completes the image: a
+// segment may take far longer than 10 seconds and still succeed; past 120 s it has failed.
+TEST(Download, TheLastSegmentMayTakeTheDriveTwoMinutes) {
+    for (const uint32_t ms : {60000u, 125000u}) {
+        SCOPED_TRACE(ms);
+        auto disk = makerSataDisk(1);
+        sim::SimFault slow;
+        slow.key = "ata:92";
+        slow.occurrence = 4;  // the one-block command that ends the image
+        slow.kind = sim::FaultKind::Hang;
+        slow.ms = ms;
+        disk.faults.push_back(slow);
+        ProcedureBench b({disk});
+        const auto image = preparedImage(0, 150016);
+        const bool ok = VP_PROC_DownloadMicroCode(0, image.data(), 150016);
+        EXPECT_EQ(ok, ms < 120000u);
+        EXPECT_EQ(b.debugText().find("Timeout = ") != std::string::npos, ms >= 120000u);
+    }
+}
 
 TEST(Download, ExampleLogLines) {
     ProcedureBench b({makerSataDisk(1)});

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -233,9 +234,8 @@ TEST(SecureErase, FailedPrepareSendsNoUnit) {
 }
 
 TEST(SecureErase, TwoDrivesOneFailing) {
-    auto frozen = makerSataDisk(1);
-    frozen.drive.securityFrozen = true;
-    ProcedureBench b({frozen, makerSataDisk(2), makerSataDisk(3)});
+    const auto failing = test::withFault(makerSataDisk(1), "ata:f4", 0, sim::FaultKind::AtaError);
+    ProcedureBench b({failing, makerSataDisk(2), makerSataDisk(3)});
     b.user.check(0);
     b.user.check(2);
     b.user.textAnswers = {"QXMASTER"};
@@ -250,6 +250,247 @@ TEST(SecureErase, TwoDrivesOneFailing) {
     EXPECT_EQ(b.user.pauses, (std::vector<uint32_t>{2000, 2000}));
     EXPECT_EQ(b.user.count("askText"), 1);  // one password for the whole run
     EXPECT_TRUE(b.drive(2).erased);
+}
+
+// ---------------------------------------------------------------------------------------
+// What the drive and the system allow, checked from the IDENTIFY data read just before the
+// erase: a refused drive receives nothing of the erase.
+
+sim::SimBenchSpec benchOf(std::vector<sim::SimDiskSpec> disks, bool windows) {
+    sim::SimBenchSpec setup;
+    setup.windows = windows;
+    setup.disks = std::move(disks);
+    return setup;
+}
+
+TEST(SecureEraseChecks, FrozenDriveReceivesNoSecurityCommand) {
+    auto frozen = makerSataDisk(1);
+    frozen.drive.securityFrozen = true;
+    ProcedureBench b(benchOf({frozen, makerSataDisk(2)}, false));
+    b.user.check(0);
+    b.user.check(1);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(eraseCommands(b), 2u);  // the second drive's pair only
+    for (const auto& c : b.commands(kPrepare)) EXPECT_NE(c.path, frozen.path);
+    const Lines expected = {
+        "Disk 1 starting secure erase.",
+        "Disk 1: the drive's security is frozen, so it refuses the erase. Suspend and resume the "
+        "computer, or attach the drive through the maker's USB bridge, then try again.",
+        "Disk 1 secure erase fail!", "Disk 2 starting secure erase.",
+        "Disk 2 secure erase successfully, please shut down your system."};
+    EXPECT_EQ(b.user.log, expected);
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    EXPECT_EQ(b.user.reasons, (std::map<int, std::string>{{0, "frozen"}}));
+    EXPECT_FALSE(b.drive(0).erased);
+    EXPECT_FALSE(b.drive(0).vendorMode);  // nothing but IDENTIFY reached it
+    EXPECT_TRUE(b.drive(1).erased);
+}
+
+TEST(SecureEraseChecks, UnsupportedOrExpiredSecurityIsRefused) {
+    struct Case {
+        void (*set)(sim::SimDriveSpec&);
+        const char* reason;
+    };
+    const Case cases[] = {
+        {[](sim::SimDriveSpec& d) { d.securitySupported = false; }, "security-not-supported"},
+        {[](sim::SimDriveSpec& d) { d.securityAttemptsExpired = true; }, "attempts-expired"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        auto disk = makerSataDisk(1);
+        c.set(disk.drive);
+        ProcedureBench b({disk});
+        b.user.check(0);
+        b.user.textAnswers = {"QXMASTER"};
+        SecureEraseBtnClick(b.state, b.user);
+        EXPECT_EQ(eraseCommands(b), 0u);
+        EXPECT_EQ(b.user.reasons[0], c.reason);
+        ASSERT_EQ(b.user.log.size(), 3u);
+        EXPECT_EQ(b.user.log[2], "Disk 1 secure erase fail!");
+        EXPECT_EQ(b.user.rows[0].status, "Fail");
+    }
+}
+
+// A locked drive is not refused: the master-password erase is how it is recovered.
+TEST(SecureEraseChecks, WordsOfTheSecurityState) {
+    std::array<uint8_t, 512> id{};
+    const auto set = [&id](size_t word, uint16_t v) {
+        id[2 * word] = static_cast<uint8_t>(v);
+        id[2 * word + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    set(82, 0x0002);
+    set(128, 0x0001);
+    EXPECT_EQ(SecurityRefusalOf(id.data()), SecurityRefusal::None);
+    set(128, 0x0007);  // enabled and locked
+    EXPECT_EQ(SecurityRefusalOf(id.data()), SecurityRefusal::None);
+    set(128, 0x000F);
+    EXPECT_EQ(SecurityRefusalOf(id.data()), SecurityRefusal::Frozen);
+    set(128, 0x0013);
+    EXPECT_EQ(SecurityRefusalOf(id.data()), SecurityRefusal::AttemptsExpired);
+    set(128, 0x0000);
+    EXPECT_EQ(SecurityRefusalOf(id.data()), SecurityRefusal::NotSupported);
+    set(128, 0x0001);
+    set(82, 0x0000);
+    EXPECT_EQ(SecurityRefusalOf(id.data()), SecurityRefusal::NotSupported);
+}
+
+// Windows' inbox drivers freeze directly attached drives at start; the USB bridge is not
+// one of them, and the reason says so.
+TEST(SecureEraseChecks, WindowsFrozeTheDirectlyAttachedDrive) {
+    sim::SimBenchSpec setup = benchOf({makerSataDisk(1), usbBridgeDisk(2, "k403")}, true);
+    setup.disks[0].path = "\\\\?\\scsi#disk&ven_quorvex&prod_qx-t74#4&1a2b&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    setup.disks[0].bus = sim::SimBus::Scsi;
+    setup.securityFreezeAtStart = true;
+    ProcedureBench b(setup);
+    b.user.check(0);
+    b.user.check(1);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    for (const auto& c : b.commands(kPrepare)) EXPECT_EQ(c.path, setup.disks[1].path);
+    ASSERT_GE(b.user.log.size(), 3u);
+    EXPECT_EQ(b.user.log[1],
+              "Disk 1: Windows' storage driver froze the drive's security when it started (the drive "
+              "itself is not at fault), so the erase is refused. Attach the drive through the maker's "
+              "USB bridge, or erase it from another system, then try again.");
+    EXPECT_EQ(b.user.reasons, (std::map<int, std::string>{{0, "frozen"}}));
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    EXPECT_EQ(b.user.rows[1].status, "Pass");
+    EXPECT_TRUE(b.drive(1).erased);
+}
+
+// A drive behind a bridge is frozen by its own start, not by the system's driver.
+TEST(SecureEraseChecks, FrozenBehindTheBridge) {
+    auto disk = usbBridgeDisk(1, "k403");
+    disk.drive.securityFrozen = true;
+    ProcedureBench b({disk});
+    b.user.check(0);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(eraseCommands(b), 0u);
+    EXPECT_EQ(b.user.reasons[0], "frozen");
+    EXPECT_EQ(b.user.log.at(1),
+              "Disk 1: the drive's security is frozen, so it refuses the erase. Disconnect the drive "
+              "and connect it again, then try again.");
+}
+
+// ---------------------------------------------------------------------------------------
+// The drive's own estimate sets the UNIT command's time-out.
+
+TEST(SecureEraseTime, EstimateFromWord89) {
+    std::array<uint8_t, 512> id{};
+    const auto w89 = [&id](uint16_t v) {
+        id[178] = static_cast<uint8_t>(v);
+        id[179] = static_cast<uint8_t>(v >> 8);
+        return NormalEraseEstimate(id.data());
+    };
+    EXPECT_EQ(w89(0).minutes, 0u);
+    EXPECT_EQ(w89(2).minutes, 4u);
+    EXPECT_EQ(w89(0x1202).minutes, 4u);  // bits 14:8 are not part of the normal format
+    EXPECT_FALSE(w89(0xFE).atLeast);
+    EXPECT_TRUE(w89(0xFF).atLeast);
+    EXPECT_EQ(w89(0xFF).minutes, 508u);  // "more than 508 minutes"
+    EXPECT_EQ(w89(0x8100).minutes, 512u);  // extended format
+    EXPECT_TRUE(w89(0xFFFF).atLeast);
+    EXPECT_EQ(w89(0xFFFF).minutes, 65532u);
+
+    EXPECT_EQ(EraseUnitTimeoutSeconds({0, false}), 10u);
+    EXPECT_EQ(EraseUnitTimeoutSeconds({4, false}), 480u);
+    EXPECT_EQ(EraseUnitTimeoutSeconds({200, false}), 24000u);
+    EXPECT_EQ(EraseUnitTimeoutSeconds({508, true}), 12u * 3600u);
+    EXPECT_EQ(EraseUnitTimeoutSeconds({65534, true}), 12u * 3600u);
+}
+
+TEST(SecureEraseTime, AFourMinuteEraseIsGivenEightMinutes) {
+    auto disk = makerSataDisk(1);
+    disk.drive.eraseTimeWord = 2;     // 4 minutes
+    disk.drive.eraseMs = 4 * 60000;   // and it takes them
+    for (const bool usb : {false, true}) {
+        SCOPED_TRACE(usb ? "usb" : "sata");
+        auto d = disk;
+        if (usb) {
+            d = usbBridgeDisk(1, "k403");
+            d.drive.eraseTimeWord = 2;
+            d.drive.eraseMs = 4 * 60000;
+        }
+        ProcedureBench b({d});
+        b.user.check(0);
+        b.user.textAnswers = {"QXMASTER"};
+        SecureEraseBtnClick(b.state, b.user);
+        const auto unit = b.commands(kUnit);
+        ASSERT_EQ(unit.size(), 1u);
+        EXPECT_GE(unit[0].timeout, 480u);
+        EXPECT_EQ(b.commands(kPrepare).at(0).timeout, 10u);
+        EXPECT_EQ(b.user.rows[0].status, "Pass");
+        EXPECT_EQ(b.user.eraseEstimates, std::vector<uint32_t>{240});
+        EXPECT_EQ(b.user.eraseUnitsEnded, 1);
+        ASSERT_EQ(b.user.log.size(), 3u);
+        EXPECT_EQ(b.user.log[1],
+                  "Disk 1: the drive estimates the erase at 4 minutes; it is given up to 8 minutes.");
+    }
+}
+
+TEST(SecureEraseTime, AnEraseBeyondItsTimeOutFails) {
+    auto disk = makerSataDisk(1);
+    disk.drive.eraseTimeWord = 2;
+    disk.drive.eraseMs = 9 * 60000;  // longer than twice its own estimate
+    ProcedureBench b({disk});
+    b.user.check(0);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.rows[0].status, "Fail");
+    // The system gave up after the time-out: the control call failed.
+    EXPECT_NE(b.debugText().find("WriteATACommandWithTimeOutValue() fail"), std::string::npos);
+    EXPECT_TRUE(b.drive(0).erased);  // while the drive went on
+}
+
+// ---------------------------------------------------------------------------------------
+// Mounted and system disks (the bench stands for Windows: volumes are locked and dismounted).
+
+TEST(SecureEraseVolumes, SystemDiskIsNeverErased) {
+    auto disk = makerSataDisk(1);
+    disk.volumes = {'C', 'D'};
+    ProcedureBench b({disk});
+    b.user.check(0);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(eraseCommands(b), 0u);
+    EXPECT_EQ(b.user.reasons[0], "system-disk");
+    EXPECT_EQ(b.user.log.at(1),
+              "Disk 1: the disk of the running system is never erased: it holds C: with the running "
+              "Windows.");
+    for (const auto& c : b.bench().calls()) EXPECT_NE(c.control, kFsctlLockVolume);
+}
+
+TEST(SecureEraseVolumes, BusyVolumeRefusesAndIdleVolumesAreLockedForTheErase) {
+    auto busy = makerSataDisk(1);
+    busy.volumes = {'D', 'E'};
+    busy.busyVolumes = {'E'};
+    auto idle = makerSataDisk(2);
+    idle.volumes = {'F'};
+    ProcedureBench b({busy, idle});
+    b.user.check(0);
+    b.user.check(1);
+    b.user.textAnswers = {"QXMASTER"};
+    SecureEraseBtnClick(b.state, b.user);
+    EXPECT_EQ(b.user.reasons, (std::map<int, std::string>{{0, "mounted"}}));
+    EXPECT_EQ(b.user.log.at(1),
+              "Disk 1: the disk is in use, so it is not erased: volume E: is in use and could not be "
+              "locked; close what uses it.");
+    EXPECT_FALSE(b.drive(0).erased);
+    EXPECT_TRUE(b.drive(1).erased);
+    // F: is locked and dismounted before the pair and released after it.
+    const auto& calls = b.bench().calls();
+    size_t lockF = 0, dismountF = 0, prepare = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].path == "\\\\.\\F:" && calls[i].control == kFsctlLockVolume) lockF = i + 1;
+        if (calls[i].path == "\\\\.\\F:" && calls[i].control == kFsctlDismountVolume) dismountF = i + 1;
+        if (calls[i].hasTaskFile && calls[i].taskFileIn[6] == kPrepare) prepare = i + 1;
+    }
+    EXPECT_GT(lockF, 0u);
+    EXPECT_GT(dismountF, lockF);
+    EXPECT_GT(prepare, dismountF);
+    EXPECT_EQ(b.bench().openHandles(), 0);
 }
 
 TEST(SecureErase, WrongPasswordFailsTheUnitCommand) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "platform/sim/SimBench.h"
 #include "support/TempDir.h"
@@ -157,6 +158,51 @@ TEST(BenchFile, PowerSourceKeys) {
     EXPECT_EQ(error, "line 2: ac-power must be yes or no");
 }
 
+// The keys of the security state, the erase time and the system's freeze at start, with
+// compatible defaults: a bench without them is unchanged.
+TEST(BenchFile, SecurityEraseTimeAndFreezeKeys) {
+    SimBenchSpec s;
+    std::string error;
+    ASSERT_TRUE(parseBenchText("[disk]\npath = a\n", s, error)) << error;
+    EXPECT_TRUE(s.windows);
+    EXPECT_FALSE(s.securityFreezeAtStart);
+    EXPECT_TRUE(s.disks[0].drive.securitySupported);
+    EXPECT_FALSE(s.disks[0].drive.securityAttemptsExpired);
+    EXPECT_EQ(s.disks[0].drive.eraseTimeWord, 0);
+    EXPECT_EQ(s.disks[0].drive.eraseMs, 0u);
+    EXPECT_TRUE(s.disks[0].busyVolumes.empty());
+
+    ASSERT_TRUE(parseBenchText("[system]\nsystem = Linux\nsecurity-freeze-at-start = yes\n"
+                               "[disk]\npath = a\nsecurity = no\nsecurity-attempts-expired = yes\n"
+                               "erase-estimate = 4\nerase-ms = 240000\nvolumes = D E\nbusy-volumes = e:\n"
+                               "[disk]\npath = b\nerase-estimate = 509\n"
+                               "[disk]\npath = c\nerase-estimate = 3\n",
+                               s, error))
+        << error;
+    EXPECT_FALSE(s.windows);
+    EXPECT_TRUE(s.securityFreezeAtStart);
+    EXPECT_FALSE(s.disks[0].drive.securitySupported);
+    EXPECT_TRUE(s.disks[0].drive.securityAttemptsExpired);
+    EXPECT_EQ(s.disks[0].drive.eraseTimeWord, 2);          // units of 2 minutes
+    EXPECT_EQ(s.disks[1].drive.eraseTimeWord, 0x8000 | 255);  // beyond 508 minutes: extended
+    EXPECT_EQ(s.disks[2].drive.eraseTimeWord, 2);          // rounded up
+    EXPECT_EQ(s.disks[0].drive.eraseMs, 240000u);
+    EXPECT_EQ(s.disks[0].busyVolumes, std::vector<char>{'E'});
+}
+
+// Windows' inbox drivers freeze what they drive at start: ide and scsi paths, not USB or
+// SBP-2 bridges.
+TEST(BenchFile, FreezeAtStartReachesDirectlyAttachedDrivesOnly) {
+    std::string error;
+    auto bench = SimBench::fromText("[system]\nsecurity-freeze-at-start = yes\n"
+                                    "[disk]\npath = a\nbus = ide\n[disk]\npath = b\nbus = scsi\n"
+                                    "[disk]\npath = c\nbus = usb\n[disk]\npath = d\nbus = sbp2\n",
+                                    error);
+    ASSERT_NE(bench, nullptr) << error;
+    const bool expected[] = {true, true, false, false};
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(bench->driveState(i).frozenBySystem, expected[i]) << i;
+}
+
 TEST(BenchFile, CallKeyAndTimeOutKind) {
     SimBenchSpec s;
     std::string error;
@@ -233,6 +279,13 @@ TEST(BenchFile, ErrorsNameTheirLine) {
         {"[disk]\npath = a\nsmart = 9:1234567890123\n", "line 3: smart raw value must be at most 12 hex digits"},
         {"[disk]\npath = a\nvolumes = C 1\n", "line 3: volumes must be drive letters"},
         {"[disk]\npath = a\nvolumes = C c\n", "line 3: volume C listed twice"},
+        {"[disk]\npath = a\nbusy-volumes = 1\n", "line 3: busy-volumes must be drive letters"},
+        {"[system]\nsecurity-freeze-at-start = maybe\n", "line 2: security-freeze-at-start must be yes or no"},
+        {"[system]\nsystem = macos\n", "line 2: system must be windows or linux"},
+        {"[disk]\npath = a\nsecurity = sometimes\n", "line 3: security must be yes or no"},
+        {"[disk]\npath = a\nsecurity-attempts-expired = 2\n", "line 3: security-attempts-expired must be yes or no"},
+        {"[disk]\npath = a\nerase-estimate = 65535\n", "line 3: erase-estimate must be 0 to 65534 minutes"},
+        {"[disk]\npath = a\nerase-ms = -5\n", "line 3: erase-ms must be 0 to 86400000"},
         {"[disk]\npath = a\nfault = ata:ec\n", "line 3: fault must be 'KEY at N KIND [ARG]' or 'KEY every KIND [ARG]'"},
         {"[disk]\npath = a\nfault = ata:zz at 1 ata-error\n", "line 3: unknown fault key 'ata:zz'"},
         {"[disk]\npath = a\nfault = ata:ec at 0 ata-error\n", "line 3: fault occurrence must be 1 to 1000000"},

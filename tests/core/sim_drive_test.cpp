@@ -494,6 +494,41 @@ TEST_F(SimDriveTest, FrozenSecurityRefusesPrepare) {
     EXPECT_EQ(word(id, 128) & 0x0008, 0x0008) << "IDENTIFY reports frozen";
 }
 
+// Unsupported security, an expired attempt count or a freeze by the system refuse the pair
+// as a frozen drive does, and IDENTIFY reports each in its own bit.
+TEST_F(SimDriveTest, SecurityStateWordsAndRefusals) {
+    struct Case {
+        const char* what;
+        void (*set)(SimDriveSpec&, SimDrive&);
+        uint16_t word82Bit1, word128;
+    };
+    const Case cases[] = {
+        {"unsupported", [](SimDriveSpec& s, SimDrive&) { s.securitySupported = false; }, 0, 0x0000},
+        {"expired", [](SimDriveSpec& s, SimDrive&) { s.securityAttemptsExpired = true; }, 2, 0x0011},
+        {"frozen by the system", [](SimDriveSpec&, SimDrive& d) { d.state().frozenBySystem = true; }, 2, 0x0009},
+    };
+    for (const Case& c : cases) {
+        SimDriveSpec spec = setup;
+        SimDrive d(spec);
+        c.set(spec, d);
+        uint8_t id[512];
+        run(d, regs(0xEC, 0, 1), DataDir::In, id, 512);
+        EXPECT_EQ(word(id, 82) & 0x0002, c.word82Bit1) << c.what;
+        EXPECT_EQ(word(id, 128), c.word128) << c.what;
+        EXPECT_EQ(run(d, regs(0xF3)).status, kErr) << c.what;
+        EXPECT_EQ(eraseUnit(d, eraseBlock(1, "QXMASTER")).status, kErr) << c.what;
+        EXPECT_FALSE(d.state().erased) << c.what;
+    }
+}
+
+TEST_F(SimDriveTest, EraseEstimateInWord89) {
+    setup.eraseTimeWord = 0x8123;
+    SimDrive d(setup);
+    uint8_t id[512];
+    run(d, regs(0xEC, 0, 1), DataDir::In, id, 512);
+    EXPECT_EQ(word(id, 89), 0x8123);
+}
+
 TEST_F(SimDriveTest, MasterPasswordOfThirtyTwoCharacters) {
     setup.masterPassword = std::string(32, 'M');
     SimDrive d(setup);

@@ -129,9 +129,9 @@ TEST_F(SleepHoldTest, RefusedHoldIsLoggedAndTheUpdateGoesOn) {
 }
 
 TEST(SleepHoldErase, EraseHoldsSleepAroundBothCommandsAlsoWhenOneFails) {
-    auto frozen = makerSataDisk(2);
-    frozen.drive.securityFrozen = true;  // UNIT refused
-    ProcedureBench b({makerSataDisk(1), frozen});
+    // UNIT refused (a frozen drive would now receive neither command).
+    const auto refusing = test::withFault(makerSataDisk(2), "ata:f4", 0, sim::FaultKind::AtaError);
+    ProcedureBench b({makerSataDisk(1), refusing});
     b.user.check(0);
     b.user.check(1);
     b.user.textAnswers = {"QXMASTER"};

@@ -4,6 +4,10 @@
 // trees in tests/linux/udev.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -246,6 +250,90 @@ TEST(DeviceNodeForPath, VolumesFollowTheSystemsLetters) {
         const std::string path = std::string("\\\\.\\") + c + ":";
         EXPECT_EQ(DeviceNodeForPath(path.c_str()), system.volumeNode(c)) << c;
     }
+}
+
+
+// ---------------------------------------------------------------------------------------
+// The hold on a disk for the secure erase: mounted file systems refuse it by name, the disk
+// of the running system is never held, and otherwise the whole-disk node is opened with
+// O_EXCL (which the kernel refuses while anything uses the disk).
+class EraseClaim : public FakeSysfs {
+protected:
+    void SetUp() override {
+        FakeSysfs::SetUp();
+        // sda with sda1 and sda2; sdb with sdb1, which a device mapper device is built on.
+        fs::create_directories(root / "class" / "block" / "sda" / "sda1");
+        fs::create_directories(root / "class" / "block" / "sda" / "sda2");
+        fs::create_directories(root / "class" / "block" / "sdb" / "sdb1");
+        fs::create_directories(root / "class" / "block" / "dm-3" / "slaves" / "sdb1");
+    }
+    // The exclusive open the claim asks for: records the node and answers `answer`.
+    LinuxSystem::ExclusiveOpen opener(int answer) {
+        return [this, answer](const std::string& node) {
+            opened.push_back(node);
+            return answer;
+        };
+    }
+    std::vector<std::string> opened;
+};
+
+TEST_F(EraseClaim, MountedDiskIsRefusedWithItsMounts) {
+    writeFile(mounts, "/dev/sda2 / ext4 rw 0 0\n/dev/sdb1 /media/data ext4 rw 0 0\n");
+    LinuxSystem system(root.string(), mounts.string(), opener(-EBUSY));
+    const auto r = system.claimForErase("\\\\.\\ide#sdb");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->claim, nullptr);
+    EXPECT_EQ(r->reason, "mounted");
+    EXPECT_NE(r->detail.find("/dev/sdb1 on /media/data"), std::string::npos) << r->detail;
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(EraseClaim, MountedThroughAVolumeManager) {
+    writeFile(mounts, "/dev/dm-3 /srv xfs rw 0 0\n");
+    LinuxSystem system(root.string(), mounts.string(), opener(-EBUSY));
+    const auto r = system.claimForErase("\\\\.\\ide#sdb");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->reason, "mounted");
+    EXPECT_NE(r->detail.find("/srv"), std::string::npos);
+}
+
+TEST_F(EraseClaim, RootOrBootDiskIsTheSystemDisk) {
+    for (const char* table : {"/dev/sda2 / ext4 rw 0 0\n", "/dev/sda1 /boot/efi vfat rw 0 0\n"}) {
+        writeFile(mounts, table);
+        LinuxSystem system(root.string(), mounts.string(), opener(7));
+        const auto r = system.claimForErase("\\\\.\\ide#sda");
+        ASSERT_TRUE(r.has_value());
+        EXPECT_EQ(r->claim, nullptr);
+        EXPECT_EQ(r->reason, "system-disk") << table;
+    }
+    EXPECT_TRUE(opened.empty());
+}
+
+// Nothing the mounts table shows, but the kernel still refuses the exclusive open (a mount
+// in another namespace, swap, RAID): refused as mounted.
+TEST_F(EraseClaim, ExclusiveOpenRefusedByTheKernel) {
+    writeFile(mounts, "/dev/sda2 / ext4 rw 0 0\n");
+    LinuxSystem system(root.string(), mounts.string(), opener(-EBUSY));
+    const auto r = system.claimForErase("\\\\.\\usb#sdb");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->claim, nullptr);
+    EXPECT_EQ(r->reason, "mounted");
+    EXPECT_EQ(opened, std::vector<std::string>{"/dev/sdb"});
+}
+
+TEST_F(EraseClaim, IdleDiskIsHeldExclusively) {
+    writeFile(mounts, "/dev/sda2 / ext4 rw 0 0\n");
+    // A real descriptor stands for the disk, so the claim's close can be seen.
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    LinuxSystem system(root.string(), mounts.string(), opener(fd));
+    auto r = system.claimForErase("\\\\.\\ide#sdb");
+    ASSERT_TRUE(r.has_value());
+    ASSERT_NE(r->claim, nullptr);
+    EXPECT_EQ(opened, std::vector<std::string>{"/dev/sdb"});
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+    r->claim.reset();
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);  // closed with the claim
 }
 
 }  // namespace

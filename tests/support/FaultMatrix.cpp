@@ -137,9 +137,14 @@ Lines transportLines(Failure f, const SimCall& c) {
             case Failure::ControlFails:
                 std::snprintf(line, sizeof line, "%s() fail\r\n", name);
                 return {line};
-            case Failure::TimeOut:
+            case Failure::TimeOut: {
+                // The system gives up one second after the request's own time-out (10 s, or
+                // 120 s for DOWNLOAD MICROCODE).
                 std::snprintf(line, sizeof line, "%s() fail\r\n", name);
-                return {line, "Timeout = 11 sec\r\n"};
+                char timeout[64];
+                std::snprintf(timeout, sizeof timeout, "Timeout = %u sec\r\n", c.timeout + 1);
+                return {line, timeout};
+            }
             case Failure::ShortData:
                 std::snprintf(line, sizeof line, "%s(): %u of %u bytes transferred\r\n", name, c.length / 2,
                               c.length);
@@ -335,6 +340,17 @@ Expected expectedErase(const std::vector<SimCall>& erase, size_t k) {
         return {range(k + 1, erase.size()),
                 "Pass",
                 {"Disk 1 starting secure erase.", "Disk 1 secure erase successfully, please shut down your system."},
+                {}};
+    }
+    if (call.kind == "devnum") {
+        // The disk's device number, to find its volumes for the erase: without it nothing
+        // of the erase is sent.
+        return {{},
+                "Fail",
+                {"Disk 1 starting secure erase.",
+                 "Disk 1: the disk is in use, so it is not erased: the disk's device number could not "
+                 "be read, so its volumes are unknown.",
+                 "Disk 1 secure erase fail!"},
                 {}};
     }
     // PREPARE failed (UNIT is not sent) or UNIT failed.

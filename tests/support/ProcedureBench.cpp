@@ -1,6 +1,8 @@
 // The procedure bench (see ProcedureBench.h).
 #include "support/ProcedureBench.h"
 
+#include "devices/Discovery.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +41,11 @@ void ProcedureBench::enlist() {
         const int slot = static_cast<int>(i);
         fixture.bindSlot(slot, i);
         fillDriveInfo(slot, disks[i].drive);
+        // The bus kind the scan gives the disk's path.
+        const sim::SimBus bus = disks[i].bus;
+        DriveInfo[i].busKind = bus == sim::SimBus::Usb || bus == sim::SimBus::Sbp2 ? DEVICE_USB
+                               : bus == sim::SimBus::Scsi                           ? DEVICE_SCSI
+                                                                                    : DEVICE_IDE;
         std::snprintf(DriveInfo[i].devicePath, sizeof DriveInfo[i].devicePath, "%s",
                       disks[i].path.c_str());
         DriveRow row;

@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ public:
     std::vector<uint32_t> pauses;
     int shutdownPrompts = 0;
     int smartWindows = 0;
+    std::map<int, std::string> reasons;  // outcomeReason's code by row
+    std::vector<uint32_t> eraseEstimates;  // eraseUnitStarted, in order
+    int eraseUnitsEnded = 0;
     // Last file dialog settings.
     std::string lastFilter, lastDefaultExt, lastInitialDir;
 
@@ -67,6 +71,11 @@ public:
     void pause(uint32_t ms) override;
     void showShutdownPrompt() override;
     void showSmartWindow() override;
+    void outcomeReason(int row, const OutcomeReason& reason) override { reasons[row] = reason.code; }
+    void eraseUnitStarted(int, uint32_t estimateSeconds) override {
+        eraseEstimates.push_back(estimateSeconds);
+    }
+    void eraseUnitEnded(int) override { ++eraseUnitsEnded; }
 
     // Convenience for tests.
     void check(int row, bool on = true) { rows.at(static_cast<size_t>(row)).checked = on; }

@@ -457,6 +457,9 @@ TEST_F(Win32FormsTest, UpdateFirmwareThroughTheRealBoxes) {
 
 TEST_F(Win32FormsTest, SecureEraseWithTheInputBox) {
     BenchScope scope(demoBench(exePath_));
+    // Disk 2 of the demo bench holds C:, the running system's volume, which is never erased;
+    // here it holds a data volume instead.
+    scope.bench().setup().disks.at(1).volumes = {'F'};
     Windows w;
     TMainForm& m = *w.main;
     w.showAndScan();
