@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/BinaryFile.h"
+#include "update/PeCertificate.h"
 
 namespace qx {
 
@@ -74,7 +75,9 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
                            std::vector<uint8_t>& buffer,
                            const std::function<bool(int slot, uint32_t length,
                                                     const std::vector<uint8_t>& image)>& consumer) {
-    const int32_t slots = SlotCount(exeFileSize, pictureFlag);
+    // A signature's certificate table behind the last slot is not a slot.
+    const int32_t slots =
+        SlotCount(PackageDataEnd(exePath, exeFileSize, ImageBase(pictureFlag)), pictureFlag);
     if (slots <= 0) return -1;
     BinaryFile in(exePath);
     if (!in.isOpen()) return -1;
