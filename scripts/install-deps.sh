@@ -14,6 +14,7 @@ packages=(
   dpkg-dev desktop-file-utils appstream pkexec python3
   libcli11-dev nlohmann-json3-dev ansible-core
   clang-14 libclang-rt-14-dev
+  osslsigncode openssl
 )
 
 missing=()

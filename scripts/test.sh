@@ -4,8 +4,9 @@
 # Debian package (built, installed, run on the demo bench, removed); the mingw-w64 cross
 # build of the core with its tests under Wine; the Windows utility (size, imports, 32-bit
 # core, window tests under Wine); the native tests; the CLI (its tests here and under Wine,
-# the Ansible playbook); the whole suite under the address and undefined-behaviour
-# sanitizers; and a bounded run of every fuzz target on its corpus.
+# the Ansible playbook); the packed demo signed, verified and run under Wine; the whole
+# suite under the address and undefined-behaviour sanitizers; and a bounded run of every
+# fuzz target on its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +36,8 @@ echo "== native tests"
 ctest --preset default -j "$jobs"
 
 bash scripts/ci-cli.sh
+
+bash scripts/ci-sign.sh
 
 echo "== sanitizer build and tests"; bash scripts/ci-sanitize.sh
 
