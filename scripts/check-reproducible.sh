@@ -13,9 +13,9 @@ jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 start=$(date +%s)
 echo "== reproducible build: the release targets built again in another folder"
 
-epoch=$(git log -1 --format=%ct)
+epoch=$(bash scripts/source-date.sh)
 if [ "${SOURCE_DATE_EPOCH:-}" != "$epoch" ]; then
-  echo "error: the first build needs SOURCE_DATE_EPOCH=$epoch (the last commit's time)" >&2
+  echo "error: the first build needs SOURCE_DATE_EPOCH=$epoch (scripts/source-date.sh)" >&2
   exit 1
 fi
 unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
@@ -34,7 +34,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qx-repro.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 src=$work/elsewhere/qxupdater-src
 mkdir -p "$src"
-git archive --format=tar HEAD | tar -x -C "$src"
+if git rev-parse --verify -q HEAD >/dev/null 2>&1; then
+  git archive --format=tar HEAD | tar -x -C "$src"
+else
+  tar -c --exclude=./build --exclude=./.git . | tar -x -C "$src"
+fi
 
 # The first build's package (scripts/ci-deb.sh made it; made here when it did not run).
 first_deb=$(ls "$first"/default/deb/qxupdater_*.deb 2>/dev/null | head -n 1 || true)
