@@ -16,7 +16,6 @@
 #include "app/win32/InputBox.h"
 #include "app/win32/WicPicture.h"
 #include "support/TempDir.h"
-#include "update/PackageWriter.h"
 #include "win32/Win32TestSupport.h"
 
 using qx::win32::LayoutDpi;
@@ -63,25 +62,7 @@ protected:
 
     // A package with an 800 x 600 background picture behind a stand-in executable.
     std::string packageWithPicture() {
-        const std::string in = dir_.file("stand-in.exe");
-        EXPECT_TRUE(WriteFileBytes(in, bytes("MZ test executable")));
-        qx::PackageBuildRequest request;
-        request.exePath = in;
-        request.outPath = dir_.file("qxupdater-demo.exe");
-        request.versionText = "1.06";
-        request.productName = "QX Demo SSD";
-        request.picturePath = dir_.file("picture.jpg");
-        EXPECT_TRUE(WriteFileBytes(request.picturePath, MakeJpeg(800, 600)));
-        qx::SyntheticImageSpec setup;
-        setup.length = 150016;
-        setup.buildInfo = "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01";
-        std::vector<uint8_t> image;
-        std::string error;
-        EXPECT_TRUE(qx::MakeSyntheticImage(setup, image, error)) << error;
-        request.imagePaths.push_back(dir_.file("slot0.bin"));
-        EXPECT_TRUE(WriteFileBytes(request.imagePaths[0], image));
-        EXPECT_TRUE(qx::BuildPackage(request, error)) << error;
-        return request.outPath;
+        return WritePackagedStandIn(dir_, {{150016, "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01"}});
     }
 
     std::unique_ptr<sim::SimBench> demoBench(const std::string& exe) {
