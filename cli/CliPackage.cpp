@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/Utf8Path.h"
+#include "update/PeCertificate.h"
 
 namespace qx::cli {
 
@@ -100,7 +101,8 @@ bool LoadPackageState(const std::string& path, bool ownExecutable, MainState& st
         return false;
     }
     const bool picture = HeaderPictureFlag(start.header);
-    if (SlotCount(clampedSize(size), picture) <= 0) {
+    const int32_t end = PackageDataEnd(path, clampedSize(size), ImageBase(picture));
+    if (SlotCount(end, picture) <= 0) {
         error = "the package '" + path + "' holds no image slot";
         return false;
     }

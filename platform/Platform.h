@@ -89,6 +89,8 @@ struct OsVersion {
 struct PowerSource {
     bool onBattery = false;   // running from its battery now (no mains power)
     int batteryPercent = -1;  // charge of the system battery, 0-100; -1 unknown or none
+};
+
 // A disk held for a command that destroys its data (the secure erase): while the object
 // lives, no file system of the disk is mounted and none can be. Released when destroyed.
 class DiskClaim {

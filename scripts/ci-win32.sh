@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows utility: builds qxupdater.exe and qxupdater-demo.exe (its demo package made by
 # the native qxpack), checks the size and the imports, compiles the core for 32-bit Windows
-# (the request layouts' static asserts), and runs the Win32 front end's tests under Wine.
+# (the request layouts' static asserts), and runs the Win32 front end's tests under Wine, the
+# high-DPI ones at 96, 120, 144 and 192 DPI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
@@ -24,4 +25,5 @@ cmake --preset mingw32 >/dev/null
 cmake --build --preset mingw32 -j "$jobs" --target qxcore
 
 bash scripts/run-win32-tests.sh build/mingw/qxwin32_tests.exe
+bash scripts/run-win32-dpi-tests.sh build/mingw/qxwin32_tests.exe
 echo "Windows utility stage: $(( $(date +%s) - start )) s"

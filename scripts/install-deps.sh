@@ -15,6 +15,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev ansible-core
   clang-14 libclang-rt-14-dev
   qemu-system-x86 busybox-static
+  osslsigncode openssl
 )
 
 missing=()

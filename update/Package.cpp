@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/BinaryFile.h"
+#include "update/PeCertificate.h"
 
 namespace qx {
 
@@ -33,37 +34,7 @@ uint32_t readLe32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-uint16_t readLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
 constexpr uint64_t kMinUsableLength = kBuildInfoOffset + kBuildInfoSize;
-
-// The file offset of a signed executable's certificate table (the security entry of the PE
-// data directories, whose address is a file offset), when it starts behind `from` and ends
-// within the file; 0 otherwise. Every read is bounded by its field.
-uint64_t certificateTableStart(BinaryFile& in, uint64_t fileSize, uint64_t from) {
-    uint8_t dos[64] = {};
-    if (!in.seek(0) || in.read(dos, sizeof dos) != sizeof dos || dos[0] != 'M' || dos[1] != 'Z') return 0;
-    const uint32_t pe = readLe32(dos + 0x3C);
-    // Signature, file header (20 bytes), optional header up to the end of the security
-    // entry (data directory 4) of a PE32+ header: 4 + 20 + 112 + 5 * 8.
-    uint8_t headers[4 + 20 + 112 + 40] = {};
-    if (pe == 0 || pe > fileSize || !in.seek(pe) || in.read(headers, sizeof headers) != sizeof headers) return 0;
-    if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) return 0;
-    const uint8_t* optional = headers + 24;
-    const uint16_t magic = readLe16(optional);
-    size_t directories = 0;
-    if (magic == 0x10B) directories = 96;
-    else if (magic == 0x20B) directories = 112;
-    else return 0;
-    const uint32_t numberOfDirectories = readLe32(optional + directories - 4);
-    if (numberOfDirectories <= 4) return 0;
-    const uint32_t offset = readLe32(optional + directories + 4 * 8);
-    const uint32_t size = readLe32(optional + directories + 4 * 8 + 4);
-    if (size == 0 || offset < from || static_cast<uint64_t>(offset) + size > fileSize) return 0;
-    return offset;
-}
 
 }  // namespace
 
@@ -85,8 +56,8 @@ PackageSoundness CheckPackageWhole(const std::string& exePath, bool pictureFlag)
         r.reason = pictureFlag ? "the file ends inside the picture area" : "the package holds no image slot";
         return r;
     }
-    uint64_t end = fileSize;
-    if (const uint64_t table = certificateTableStart(in, fileSize, base); table != 0) end = table;
+    // A signature's certificate table behind the last slot is not a slot.
+    const uint64_t end = PackageDataEnd(ReadPeCertificateTable(exePath), fileSize, base);
     const uint64_t row = end - base;
     const uint64_t whole = row / kSlotSize;
     if (row % kSlotSize != 0) {
@@ -168,7 +139,9 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
                            std::vector<uint8_t>& buffer,
                            const std::function<bool(int slot, uint32_t length,
                                                     const std::vector<uint8_t>& image)>& consumer) {
-    const int32_t slots = SlotCount(exeFileSize, pictureFlag);
+    // A signature's certificate table behind the last slot is not a slot.
+    const int32_t slots =
+        SlotCount(PackageDataEnd(exePath, exeFileSize, ImageBase(pictureFlag)), pictureFlag);
     if (slots <= 0) return -1;
     BinaryFile in(exePath);
     if (!in.isOpen()) return -1;

@@ -46,7 +46,8 @@ uint32_t ImageBase(bool pictureFlag);
 // (exeFileSize - base) / 163,840, never negative.
 int32_t SlotCount(int32_t exeFileSize, bool pictureFlag);
 
-// Enumerates the slots in file order. The consumer gets (slot index, image length, the
+// Enumerates the slots in file order, up to the end of the package data (PackageDataEnd:
+// an Authenticode certificate table behind the last slot is left out). The consumer gets (slot index, image length, the
 // 163,840-byte image area) and returns true to accept; enumeration stops there and
 // `buffer` keeps the accepted image. Returns the accepted slot index, or -1.
 int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t exeFileSize,

@@ -9,6 +9,8 @@
 #include <limits>
 #include <system_error>
 
+#include "update/PeCertificate.h"
+
 namespace qx {
 
 namespace {
@@ -124,6 +126,15 @@ bool BuildPackage(const PackageBuildRequest& request, std::string& error) {
 
     std::vector<uint8_t> exe;
     if (!readWholeFile(request.exePath, kPackageHeaderOffset, "executable", exe, error)) return false;
+    // Authenticode hashes everything but the certificate table, which must end the file: a
+    // table signed into the bare program would sit in front of the package and no longer
+    // match. The package goes on first and the signature over the whole packed file.
+    const PeCertificateTable signature = ParsePeCertificateTable(exe.data(), exe.size());
+    if (signature.isPe && (signature.offset != 0 || signature.size != 0)) {
+        error = "executable \"" + request.exePath +
+                "\" is already signed: pack the unsigned program first, then sign the packed file";
+        return false;
+    }
 
     std::vector<uint8_t> picture;
     const bool withPicture = !request.picturePath.empty();
@@ -270,7 +281,13 @@ bool InspectPackage(const std::string& path, PackageInspection& result, std::str
                                                 (startup.header[kHeaderFormatOffset + 1] << 8));
     const auto clamped = static_cast<int32_t>(
         std::min<uintmax_t>(size, static_cast<uintmax_t>(std::numeric_limits<int32_t>::max())));
-    result.slotCount = SlotCount(clamped, result.pictureFlag);
+    const PeCertificateTable signature = ReadPeCertificateTable(path);
+    if (signature.isPe) {
+        result.certificateOffset = signature.offset;
+        result.certificateSize = signature.size;
+    }
+    result.slotCount =
+        SlotCount(PackageDataEnd(path, clamped, result.imageBase), result.pictureFlag);
 
     std::ifstream in(path, std::ios::binary);
     if (!in.is_open()) {
@@ -311,6 +328,10 @@ std::string FormatInspection(const PackageInspection& p) {
     s += "slot count: " + std::to_string(p.slotCount) + "\n";
     s += "header slot count: " + std::to_string(p.headerSlotCount) +
          ", header format: " + std::to_string(p.headerFormat) + "\n";
+    if (p.certificateSize != 0) {
+        s += "certificate table: offset " + std::to_string(p.certificateOffset) + ", " +
+             std::to_string(p.certificateSize) + " bytes\n";
+    }
     for (const SlotInspection& slot : p.slots) {
         s += "slot " + std::to_string(slot.index) + ": length " + std::to_string(slot.length);
         if (!slot.lengthInRange) s += " (out of range)";

@@ -35,6 +35,7 @@ struct PackageBuildRequest {
 };
 
 // Writes exe + zero padding + header [+ picture area] + one slot per image to outPath.
+// A signed executable (a certificate table in its security directory) is refused.
 // Returns false with `error` set, and no output file left behind, on any refusal.
 bool BuildPackage(const PackageBuildRequest& request, std::string& error);
 
@@ -76,6 +77,8 @@ struct PackageInspection {
     int32_t slotCount = 0;
     uint32_t headerSlotCount = 0;
     uint16_t headerFormat = 0;
+    uint32_t certificateOffset = 0;  // the executable's Authenticode table; size 0: unsigned
+    uint32_t certificateSize = 0;
     std::vector<SlotInspection> slots;
 };
 

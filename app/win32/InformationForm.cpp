@@ -18,20 +18,25 @@ constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 
 TInformationForm::TInformationForm(HWND owner) : owner_(owner) {
     RegisterFormClass(kClass, &FormWindowProc<TInformationForm>);
-    hwnd_ = CreateWindowExW(kExStyle, kClass, L"SMART Info", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 385, 500, owner,
-                            nullptr, Instance(), this);
+    hwnd_ = CreateWindowExW(kExStyle, kClass, L"SMART Info", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, Scaled(385),
+                            Scaled(500), owner, nullptr, Instance(), this);
+    const int dpi = LayoutDpi();
+    const RECT memo = ScaledRect(8, 16, 361, 289, dpi);
+    const RECT button = ScaledRect(136, 408, 91, 25, dpi);
     font_ = PixelFont(L"Tahoma", 11);
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     // Fixed places: the controls keep their place and size when the window is resized.
     SMARTMemo = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
                                     ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL,
-                                8, 16, 361, 289, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SMARTMEMO)),
+                                memo.left, memo.top, memo.right - memo.left, memo.bottom - memo.top, hwnd_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SMARTMEMO)),
                                 Instance(), nullptr);
     SendMessageW(SMARTMemo, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     SendMessageW(SMARTMemo, EM_SETLIMITTEXT, 0, 0);
     GetSmartInfoBn = CreateWindowExW(0, L"BUTTON", L"Get Smart Info", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                                     136, 408, 91, 25, hwnd_,
+                                     button.left, button.top, button.right - button.left,
+                                     button.bottom - button.top, hwnd_,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GETSMARTINFOBN)), Instance(),
                                      nullptr);
     SendMessageW(GetSmartInfoBn, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -44,6 +49,7 @@ TInformationForm::~TInformationForm() {
 
 void TInformationForm::showModal() {
     if (!hwnd_) return;
+    KeepWithinWorkArea(hwnd_);
     done_ = false;
     SetFocus(SMARTMemo);
     RunModal(hwnd_, owner_, done_);

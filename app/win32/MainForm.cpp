@@ -118,10 +118,13 @@ void registerClasses() {
     RegisterFormClass(kApplicationClass, ApplicationProc, false);
 }
 
+// A control at the 96-DPI rectangle (x, y, w, h), scaled to the system DPI.
 HWND child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, int x, int y, int w,
            int h, int id) {
-    return CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, x, y, w, h, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    const RECT r = ScaledRect(x, y, w, h, LayoutDpi());
+    return CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, r.left, r.top, r.right - r.left,
+                           r.bottom - r.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
+                           nullptr);
 }
 
 }  // namespace
@@ -147,7 +150,7 @@ TMainForm::TMainForm() {
     appWindow_ = CreateWindowExW(0, kApplicationClass, Widen(startTitle).c_str(),
                                  WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, GetSystemMetrics(SM_CXSCREEN) / 2,
                                  GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, Instance(), nullptr);
-    RECT outer{0, 0, kClientWidth, kClientHeight};
+    RECT outer{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     AdjustWindowRectEx(&outer, kMainStyle, FALSE, 0);
     hwnd_ = CreateWindowExW(0, kMainClass, Widen(startTitle).c_str(), kMainStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             outer.right - outer.left, outer.bottom - outer.top, appWindow_, nullptr, Instance(), this);
@@ -180,6 +183,7 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::buildLayout() {
+    Shape1 = ScaledRect(2, 529, 15, 15, LayoutDpi());
     formFont_ = PixelFont(L"MS Sans Serif", 11);
     listFont_ = PixelFont(L"Courier New", 11);
     listBoldFont_ = PixelFont(L"Courier New", 11, true);
@@ -201,7 +205,7 @@ void TMainForm::buildLayout() {
         LVCOLUMNW column{};
         column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = widths[c];
+        column.cx = Scaled(widths[c]);
         column.pszText = const_cast<wchar_t*>(headers[c]);
         column.iSubItem = c;
         ListView_InsertColumn(ListView1, c, &column);
@@ -283,7 +287,7 @@ bool TMainForm::firstShowWork() {
             if (pictureFlag) {
                 Picture picture;
                 std::string error;
-                if (!DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error)) {
+                if (!DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error, LayoutDpi())) {
                     ShowErrorBox(state_.appTitle, error);
                     return false;
                 }
@@ -297,7 +301,7 @@ bool TMainForm::firstShowWork() {
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         Picture picture;
         std::string error;
-        if (!LoadJpegFile("GUI_Main.jpg", picture, error)) {
+        if (!LoadJpegFile("GUI_Main.jpg", picture, error, LayoutDpi())) {
             ShowErrorBox(state_.appTitle, error);
             return false;
         }

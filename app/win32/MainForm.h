@@ -102,7 +102,7 @@ public:
     // Controls, named as the window's designer named them. Shape1 is a mouse-sensitive
     // rectangle of the window itself (it has no window of its own and draws nothing).
     HWND Image2 = nullptr;
-    RECT Shape1{2, 529, 2 + 15, 529 + 15};
+    RECT Shape1{2, 529, 2 + 15, 529 + 15};  // scaled to the system DPI with the layout
     HWND DeviceList = nullptr;
     HWND ListView1 = nullptr;
     HWND Memo1 = nullptr;

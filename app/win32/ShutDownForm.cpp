@@ -15,7 +15,7 @@ constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
 TShutDownForm::TShutDownForm(HWND owner) : owner_(owner) {
     RegisterFormClass(kClass, &FormWindowProc<TShutDownForm>);
-    RECT outer{0, 0, 457, 90};
+    RECT outer{0, 0, Scaled(457), Scaled(90)};
     AdjustWindowRectEx(&outer, kStyle, FALSE, kExStyle);
     hwnd_ = CreateWindowExW(kExStyle, kClass, L"Warning", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             outer.right - outer.left, outer.bottom - outer.top, owner, nullptr, Instance(), this);
@@ -32,13 +32,15 @@ TShutDownForm::TShutDownForm(HWND owner) : owner_(owner) {
     GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
     SelectObject(dc, old);
     ReleaseDC(hwnd_, dc);
-    Label1 = CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 56, 8, extent.cx,
+    Label1 = CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Scaled(56), Scaled(8), extent.cx,
                              extent.cy, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SHUTDOWN_LABEL1)),
                              Instance(), nullptr);
     SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont_), FALSE);
     auto button = [&](const wchar_t* caption, int left, int id) {
-        HWND b = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, left, 47,
-                                 100, 20, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+        const RECT r = ScaledRect(left, 47, 100, 20, LayoutDpi());
+        HWND b = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, r.left, r.top,
+                                 r.right - r.left, r.bottom - r.top, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
         SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_), FALSE);
         return b;
     };

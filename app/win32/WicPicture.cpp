@@ -30,7 +30,7 @@ std::string hresultText(const char* what, HRESULT hr) {
 
 }  // namespace
 
-bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string& error) {
+bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string& error, int dpi) {
     picture = Picture{};
     if (data == nullptr || size == 0) {
         error = "JPEG error: the picture is empty";
@@ -90,10 +90,34 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string&
                     std::to_string(kMaxPictureSide) + ")";
             return false;
         }
+        // The layout's scale, applied once to the decoded picture.
+        IWICBitmapSource* source = frame.p;
+        ComPtr<IWICBitmapScaler> scaler;
+        if (dpi != USER_DEFAULT_SCREEN_DPI) {
+            const int scaledWidth = ScaledAt(static_cast<int>(width), dpi);
+            const int scaledHeight = ScaledAt(static_cast<int>(height), dpi);
+            if (scaledWidth <= 0 || scaledHeight <= 0 || scaledWidth > kMaxPictureSide ||
+                scaledHeight > kMaxPictureSide) {
+                error = "JPEG error: picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels cannot be scaled to " + std::to_string(dpi) + " DPI";
+                return false;
+            }
+            hr = factory->CreateBitmapScaler(scaler.out());
+            if (SUCCEEDED(hr))
+                hr = scaler->Initialize(frame.p, static_cast<UINT>(scaledWidth), static_cast<UINT>(scaledHeight),
+                                        WICBitmapInterpolationModeFant);
+            if (FAILED(hr)) {
+                error = hresultText("the picture cannot be scaled", hr);
+                return false;
+            }
+            source = scaler.p;
+            width = static_cast<UINT>(scaledWidth);
+            height = static_cast<UINT>(scaledHeight);
+        }
         ComPtr<IWICFormatConverter> converter;
         hr = factory->CreateFormatConverter(converter.out());
         if (SUCCEEDED(hr))
-            hr = converter->Initialize(frame.p, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr,
+            hr = converter->Initialize(source, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr,
                                        0.0, WICBitmapPaletteTypeCustom);
         if (FAILED(hr)) {
             error = hresultText("the picture cannot be converted", hr);
@@ -128,7 +152,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string&
     return ok;
 }
 
-bool LoadJpegFile(const std::string& path, Picture& picture, std::string& error) {
+bool LoadJpegFile(const std::string& path, Picture& picture, std::string& error, int dpi) {
     picture = Picture{};
     HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -155,7 +179,7 @@ bool LoadJpegFile(const std::string& path, Picture& picture, std::string& error)
         error = "Cannot read " + path;
         return false;
     }
-    return DecodeJpeg(bytes.data(), bytes.size(), picture, error);
+    return DecodeJpeg(bytes.data(), bytes.size(), picture, error, dpi);
 }
 
 }  // namespace qx::win32

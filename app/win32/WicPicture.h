@@ -22,8 +22,11 @@ struct Picture {
 };
 
 // Decodes `size` bytes of JPEG data. False with `error` set when the picture is refused.
-bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string& error);
+// At a `dpi` other than 96 the picture is resampled once, by the component's scaler, to
+// its sides scaled like the window layout (ScaledAt); neither scaled side may exceed
+// kMaxPictureSide.
+bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string& error, int dpi = 96);
 // Reads (at most kMaxPictureFileBytes) and decodes a picture file; `path` is UTF-8.
-bool LoadJpegFile(const std::string& path, Picture& picture, std::string& error);
+bool LoadJpegFile(const std::string& path, Picture& picture, std::string& error, int dpi = 96);
 
 }  // namespace qx::win32

@@ -1,6 +1,7 @@
 // Shared helpers of the Win32 windows.
 #include "app/win32/WinUi.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qx::win32 {
@@ -33,9 +34,22 @@ std::wstring WindowText(HWND hwnd) {
     return std::wstring(buffer.data(), static_cast<size_t>(got > 0 ? got : 0));
 }
 
+int LayoutDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+int ScaledAt(int value, int dpi) { return MulDiv(value, dpi, USER_DEFAULT_SCREEN_DPI); }
+
+RECT ScaledRect(int x, int y, int width, int height, int dpi) {
+    return RECT{ScaledAt(x, dpi), ScaledAt(y, dpi), ScaledAt(x + width, dpi), ScaledAt(y + height, dpi)};
+}
+
 HFONT PixelFont(const wchar_t* face, int pixels, bool bold) {
     LOGFONTW lf{};
-    lf.lfHeight = -pixels;  // character height, not cell height
+    lf.lfHeight = -Scaled(pixels);  // character height, not cell height
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = ANSI_CHARSET;
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -113,21 +127,47 @@ void SetClientSize(HWND hwnd, int width, int height) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CentreWindow(HWND hwnd, HWND over) {
-    RECT area{};
-    if (over) {
-        GetWindowRect(over, &area);
-    } else {
-        area.right = GetSystemMetrics(SM_CXSCREEN);
-        area.bottom = GetSystemMetrics(SM_CYSCREEN);
-    }
+POINT PlaceWithin(const RECT& over, SIZE size, const RECT& work) {
+    LONG x = over.left + ((over.right - over.left) - size.cx) / 2;
+    LONG y = over.top + ((over.bottom - over.top) - size.cy) / 2;
+    x = std::max(work.left, std::min(x, work.right - size.cx));
+    y = std::max(work.top, std::min(y, work.bottom - size.cy));
+    return POINT{x, y};
+}
+
+namespace {
+
+// The work area of the monitor that holds most of `hwnd` (or is nearest to it).
+RECT workAreaOf(HWND hwnd) {
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    HMONITOR monitor = MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (monitor && GetMonitorInfoW(monitor, &info)) work = info.rcWork;
+    return work;
+}
+
+void placeWindow(HWND hwnd, const RECT* over, const RECT& work) {
     RECT r{};
     GetWindowRect(hwnd, &r);
-    const int w = r.right - r.left;
-    const int h = r.bottom - r.top;
-    const int x = area.left + ((area.right - area.left) - w) / 2;
-    const int y = area.top + ((area.bottom - area.top) - h) / 2;
-    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const POINT at = PlaceWithin(over ? *over : work, SIZE{r.right - r.left, r.bottom - r.top}, work);
+    SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+void CentreWindow(HWND hwnd, HWND over) {
+    // The monitor the window opens on: the one holding most of its owner, or of itself.
+    const RECT work = workAreaOf(over ? over : hwnd);
+    RECT area{};
+    if (over) GetWindowRect(over, &area);
+    placeWindow(hwnd, over ? &area : nullptr, work);
+}
+
+void KeepWithinWorkArea(HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    placeWindow(hwnd, &r, workAreaOf(hwnd));
 }
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }

@@ -15,8 +15,18 @@ std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);
 std::wstring WindowText(HWND hwnd);
 
-// A font of `face` whose characters are `pixels` high (a negative LOGFONT height),
-// ANSI character set. The caller owns it (DeleteObject).
+// The windows are laid out in the pixels of a 96-DPI screen. The program is system-DPI
+// aware: every rectangle and font height of a layout is scaled by the system DPI / 96 with
+// one rounding rule (MulDiv: to the nearest, halves away from zero), and a rectangle is
+// scaled by its edges, so that controls side by side keep their gaps.
+int LayoutDpi();
+int ScaledAt(int value, int dpi);
+inline int Scaled(int value) { return ScaledAt(value, LayoutDpi()); }
+// The 96-DPI rectangle (x, y, width, height) scaled to `dpi`, as left, top, right, bottom.
+RECT ScaledRect(int x, int y, int width, int height, int dpi);
+
+// A font of `face` whose characters are `pixels` high at 96 DPI (a negative LOGFONT height,
+// scaled to the system DPI), ANSI character set. The caller owns it (DeleteObject).
 HFONT PixelFont(const wchar_t* face, int pixels, bool bold = false);
 
 // The standard error box: error icon, OK, the application title as caption, modal to
@@ -40,10 +50,16 @@ bool PumpWaitingMessages();
 // again before the window is hidden, so activation returns to it.
 void RunModal(HWND window, HWND owner, const bool& done);
 
-// Puts a window's client area at `width` x `height` for its style.
+// Puts a window's client area at `width` x `height` (screen pixels) for its style.
 void SetClientSize(HWND hwnd, int width, int height);
-// Centres a window on the desktop, or over `over` when given.
+// Centres a window over `over`, or without it on the work area of the monitor it opens on,
+// then moves it as little as needed to lie within that monitor's work area (its title bar
+// never out of reach; a window larger than the area keeps its top left corner inside).
 void CentreWindow(HWND hwnd, HWND over = nullptr);
+// Moves a window as little as needed to lie within the work area of its monitor.
+void KeepWithinWorkArea(HWND hwnd);
+// Where CentreWindow puts a window of `size` centred on `over` within `work`.
+POINT PlaceWithin(const RECT& over, SIZE size, const RECT& work);
 
 // Runs a handler body; an error escaping it is shown in the standard error box with
 // `appTitle` (errors never cross the system's window procedures).

@@ -283,6 +283,7 @@ void signLayout(std::vector<uint8_t>& file, uint32_t tableSize) {
     constexpr uint32_t pe = 0x80;
     putLe32(file.data() + 0x3C, pe);
     std::memcpy(file.data() + pe, "PE\0\0", 4);
+    file[pe + 4 + 16] = 224;  // SizeOfOptionalHeader of PE32 with 16 data directories
     uint8_t* optional = file.data() + pe + 24;
     optional[0] = 0x0B;  // PE32
     optional[1] = 0x01;

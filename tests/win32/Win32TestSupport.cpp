@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "update/PackageWriter.h"
+
 namespace qx::win32test {
 
 namespace {
@@ -234,6 +236,35 @@ bool ClickCheckBox(HWND list, int row) {
         }
     }
     return false;
+}
+
+std::string WritePackagedStandIn(const qx::test::TempDir& dir,
+                                 const std::vector<std::pair<uint32_t, std::string>>& images) {
+    const std::string in = dir.file("stand-in.exe");
+    const std::string stub = "MZ test executable";
+    EXPECT_TRUE(WriteFileBytes(in, std::vector<uint8_t>(stub.begin(), stub.end())));
+    qx::PackageBuildRequest request;
+    request.exePath = in;
+    request.outPath = dir.file("qxupdater-demo.exe");
+    request.versionText = "1.06";
+    request.productName = "QX Demo SSD";
+    request.picturePath = dir.file("picture.jpg");
+    EXPECT_TRUE(WriteFileBytes(request.picturePath, MakeJpeg(800, 600)));
+    for (size_t i = 0; i < images.size(); ++i) {
+        qx::SyntheticImageSpec setup;
+        setup.length = images[i].first;
+        setup.buildInfo = images[i].second;
+        setup.seed = static_cast<uint32_t>(i + 1);
+        std::vector<uint8_t> image;
+        std::string error;
+        EXPECT_TRUE(qx::MakeSyntheticImage(setup, image, error)) << error;
+        const std::string path = dir.file("slot" + std::to_string(i) + ".bin");
+        EXPECT_TRUE(WriteFileBytes(path, image));
+        request.imagePaths.push_back(path);
+    }
+    std::string error;
+    EXPECT_TRUE(qx::BuildPackage(request, error)) << error;
+    return request.outPath;
 }
 
 }  // namespace qx::win32test

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/win32/InformationForm.h"
@@ -23,6 +24,7 @@
 #include "app/win32/WinUi.h"
 #include "platform/Platform.h"
 #include "platform/sim/SimBench.h"
+#include "support/TempDir.h"
 
 namespace qx::win32test {
 
@@ -105,6 +107,12 @@ LOGFONTW FontOf(HWND hwnd);
 // A JPEG of the given size from the imaging component's encoder (left half darker).
 std::vector<uint8_t> MakeJpeg(int width, int height, COLORREF colour = RGB(200, 40, 40));
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Writes a package behind a stand-in executable into `dir` with the packaging tool's code:
+// version 1.06, product "QX Demo SSD", an 800 x 600 background picture, one synthetic image
+// per (length, BuildInfo text). Returns the package's path.
+std::string WritePackagedStandIn(const qx::test::TempDir& dir,
+                                 const std::vector<std::pair<uint32_t, std::string>>& images);
 
 // Clicks the check box of a row with the mouse: button down and up at the state icon.
 bool ClickCheckBox(HWND list, int row);

@@ -68,32 +68,7 @@ protected:
 
     // The demo package behind a stand-in executable, written by the packaging tool's code.
     std::string packagedExecutable() {
-        const std::string in = dir_.file("stand-in.exe");
-        EXPECT_TRUE(WriteFileBytes(in, bytes("MZ test executable")));
-        qx::PackageBuildRequest request;
-        request.exePath = in;
-        request.outPath = dir_.file("qxupdater-demo.exe");
-        request.versionText = "1.06";
-        request.productName = "QX Demo SSD";
-        const std::string picture = dir_.file("picture.jpg");
-        EXPECT_TRUE(WriteFileBytes(picture, MakeJpeg(800, 600)));
-        request.picturePath = picture;
-        const uint32_t lengths[] = {150016, 150016, 150528};
-        for (int i = 0; i < 3; ++i) {
-            qx::SyntheticImageSpec setup;
-            setup.length = lengths[i];
-            setup.buildInfo = kSlotInfos[i];
-            setup.seed = static_cast<uint32_t>(i + 1);
-            std::vector<uint8_t> image;
-            std::string error;
-            EXPECT_TRUE(qx::MakeSyntheticImage(setup, image, error)) << error;
-            const std::string path = dir_.file("slot" + std::to_string(i) + ".bin");
-            EXPECT_TRUE(WriteFileBytes(path, image));
-            request.imagePaths.push_back(path);
-        }
-        std::string error;
-        EXPECT_TRUE(qx::BuildPackage(request, error)) << error;
-        return request.outPath;
+        return WritePackagedStandIn(dir_, {{150016, kSlotInfos[0]}, {150016, kSlotInfos[1]}, {150528, kSlotInfos[2]}});
     }
 
     qx::test::TempDir dir_{"win32forms"};
