@@ -1,7 +1,9 @@
 // The example Windows benches of docs/benches end to end through the real core: what a user
 // of qxupdater-cli sees on a Windows 7 PC (SATA disks on ide# paths) and on a Windows 8 to 11
 // PC (SATA disks on scsi# paths of the AHCI driver, which refuses ATA PASS-THROUGH(12) in the
-// SCSI pass-through), and an update that meets another program holding the disk.
+// SCSI pass-through), both with the security of directly attached drives frozen by Windows'
+// own drivers, and an update that meets another program holding the disk. A bench file takes
+// the device lock keyed to its path, so every test runs on its own copy.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -49,8 +51,19 @@ void PrintTo(const Generation& g, std::ostream* os) { *os << g.name; }
 
 class WindowsBench : public ::testing::TestWithParam<Generation> {
 protected:
-    std::string devices() const { return "sim:" + GetParam().bench; }
+    // The example bench copied into this test's own folder.
+    std::string devices() {
+        if (copy_.empty()) {
+            copy_ = dir_.file("bench.txt");
+            std::ofstream(copy_, std::ios::binary) << fileText(GetParam().bench);
+        }
+        return "sim:" + copy_;
+    }
     std::string serial(int n) const { return std::string(GetParam().serialPrefix) + "00000" + std::to_string(n); }
+
+private:
+    TempDir dir_;
+    std::string copy_;
 };
 
 TEST_P(WindowsBench, ListsTheSataDisksAsIdeSataAndTheBridge) {
@@ -108,14 +121,39 @@ TEST_P(WindowsBench, UpdatesEveryDriveAndReadsSmartAndErases) {
 
     const std::string password = dir.file("password.txt");
     std::ofstream(password) << "QXMASTER\n";
-    bool erased = false;
+    bool erased[3] = {};
+    std::vector<sim::SimCall> calls;
     CliSetup eraseSetup;
-    eraseSetup.onFinish = [&](HostPlatform& host) { erased = host.bench()->driveState(1).erased; };
-    const CliRun erase = runCli(
-        {"erase", "2", "--yes", "--json", "--password-file", password, "--devices", devices()}, eraseSetup);
-    ASSERT_EQ(erase.code, 0) << erase.err;
-    EXPECT_EQ(erase.json()["drives"][0]["outcome"], "Pass");
-    EXPECT_TRUE(erased);
+    eraseSetup.onFinish = [&](HostPlatform& host) {
+        for (size_t i = 0; i < 3; ++i) erased[i] = host.bench()->driveState(i).erased;
+        calls = host.bench()->calls();
+    };
+    // Windows' own drivers froze the SATA drive: nothing of the erase is sent to it, and the
+    // reason names Windows' driver. The drive behind the USB bridge is erased.
+    const CliRun erase = runCli({"erase", "2", "3", "--yes", "--json", "--password-file", password,
+                                 "--devices", devices()},
+                                eraseSetup);
+    ASSERT_EQ(erase.code, 1) << erase.err;
+    const json e = erase.json();
+    ASSERT_EQ(e["drives"].size(), 2u) << e.dump();
+    EXPECT_EQ(e["drives"][0]["outcome"], "Fail");
+    EXPECT_EQ(e["drives"][0]["reason"], "frozen");
+    EXPECT_TRUE(contains(erase.err, "Windows' storage driver froze the drive's security")) << erase.err;
+    EXPECT_TRUE(contains(erase.err, "Disk 2 secure erase fail!")) << erase.err;
+    EXPECT_EQ(e["drives"][1]["outcome"], "Pass");
+    EXPECT_FALSE(e["drives"][1].contains("reason"));
+    EXPECT_FALSE(erased[1]);
+    EXPECT_TRUE(erased[2]);
+    int ataCalls = 0;
+    for (const sim::SimCall& c : calls) {
+        if (!contains(c.path, GetParam().firstPathPart) || !c.hasTaskFile) continue;
+        ++ataCalls;
+        // SECURITY ERASE PREPARE (F3h) and UNIT (F4h) never reach the frozen drive: the
+        // command register is byte 6 of the task file.
+        EXPECT_NE(c.taskFileIn[6], 0xF3) << c.path;
+        EXPECT_NE(c.taskFileIn[6], 0xF4) << c.path;
+    }
+    EXPECT_GT(ataCalls, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, WindowsBench,
@@ -165,7 +203,7 @@ TEST(WindowsBenchSharing, AMomentaryHolderIsWaitedOutAndAPersistentOneFailsTheUp
     const TempDir dir;
     const std::string package = dir.file("qxupdater-demo");
     writeDemoPackage(package);
-    const int n = openOfSecondDownload("sim:" + kWindows8To11, package);
+    const int n = openOfSecondDownload(variant(dir, kWindows8To11, "os = 6.2", "os = 6.2"), package);
     ASSERT_GT(n, 0);
     // The bench counts the opens of the disk from the start of the run (scan included).
     const std::string diskTwo = "serial = QX74W8000002\n";
