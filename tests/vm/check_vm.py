@@ -225,11 +225,81 @@ def run_cli(cli, args, trace):
     return p.returncode, p.stdout, p.stderr
 
 
+EBUSY = 16
+
+
+def judge_claims(files, disk_of, f, answered):
+    """The erase's hold on the virtio-scsi disk with its ext2 mounted, then unmounted."""
+    names = [p.rsplit("#", 1)[-1] for p, d in disk_of.items() if d["id"] == "virtio"]
+    if not f.check(len(names) == 1, "claim: the virtio-scsi disk was not met"):
+        return
+    disk = names[0]
+    f.check("ext2 /dev/%s mounted" % disk in files.get("mkfs", []),
+            "claim: no ext2 mounted on /dev/%s: %s" % (disk, " | ".join(files.get("mkfs", []))))
+    f.check("ext2 /dev/%s unmounted" % disk in files.get("umount", []),
+            "claim: /dev/%s not unmounted: %s" % (disk, " | ".join(files.get("umount", []))))
+    for run, mounted in (("claim-mounted", True), ("claim-unmounted", False)):
+        lines = [document(l[len("QXCLAIM "):]) for l in files.get(run + ".out", [])
+                 if l.startswith("QXCLAIM ")]
+        by_table = {c.get("mounts"): c for c in lines}
+        f.check(len(lines) == 2 and sorted(by_table) == ["/dev/null", "/proc/self/mounts"],
+                "%s: %d claims, expected one with the mount table and one without" % (run, len(lines)))
+        for table, c in sorted(by_table.items()):
+            what = "%s (%s): claim of %s" % (run, table, c.get("path"))
+            f.check(c.get("disk") == disk and c.get("path") == "\\\\.\\scsi#" + disk and c.get("answered"),
+                    what + ": not the virtio-scsi disk's claim through the back-end: %s" % c)
+            if mounted:
+                # The mount table names the mount; without it the kernel's O_EXCL refuses.
+                want = ("mounted: /dev/%s on /mnt/ext2" % disk if table == "/proc/self/mounts"
+                        else "the system reports /dev/%s busy" % disk)
+                f.check(not c.get("granted") and c.get("reason") == "mounted"
+                        and c.get("detail", "").startswith(want),
+                        what + ": granted %s, reason %r, detail %r; expected refused, mounted, %r" % (
+                            c.get("granted"), c.get("reason"), c.get("detail"), want))
+            else:
+                f.check(c.get("granted") and c.get("secondOpenErrno") == EBUSY
+                        and c.get("afterReleaseErrno") == 0,
+                        what + ": granted %s (%s %s), second O_EXCL open errno %s, after release %s;"
+                        " expected granted, EBUSY, 0" % (
+                            c.get("granted"), c.get("reason"), c.get("detail"),
+                            c.get("secondOpenErrno"), c.get("afterReleaseErrno")))
+            answered.append("%-6s %s with %s: %s" % (
+                "virtio", run, table, "granted, a second O_EXCL open errno %s" % c.get("secondOpenErrno")
+                if c.get("granted") else "refused, %s: %s" % (c.get("reason"), c.get("detail"))))
+
+
+def judge_lock(files, f, answered):
+    """The device lock held by the checker: its file, a second qxupdater-cli refused, then not."""
+    held = [document(l[len("QXLOCK "):]) for l in files.get("hold.out", []) if l.startswith("QXLOCK ")]
+    if not f.check(len(held) == 1 and held[0].get("state") == "held" and held[0].get("pid"),
+                   "lock: the checker did not hold the device lock: %s" % (
+                       held or " | ".join(files.get("hold.err", [])))):
+        return
+    pid = held[0]["pid"]
+    listing = files.get("lockdir", [])
+    f.check(any(l.endswith(" qxupdater.lock") and l.startswith("-rw-r--r--") for l in listing),
+            "lock: /run/lock/qxupdater.lock missing or not a 0644 file: %s" % " | ".join(listing))
+    recorded = listing[listing.index("--") + 1:] if "--" in listing else []
+    f.check(recorded == [str(pid)], "lock: the file records %s, the holder is %d" % (recorded, pid))
+    busy = "another process is sending commands to the drives (process %d)" % pid
+    doc = document("\n".join(files.get("lock-busy.out", [])))
+    f.check(doc.get("error") == busy and doc.get("exitCode") == 2 and "drives" not in doc,
+            "lock: the second qxupdater-cli's document %s, expected the error %r" % (doc, busy))
+    f.check(files.get("lock-busy.err") == ["qxupdater-cli: " + busy],
+            "lock: the second qxupdater-cli said %s" % files.get("lock-busy.err"))
+    free = document("\n".join(files.get("lock-free.out", [])))
+    f.check(free.get("drives") == [], "lock: after the release, list gave %s" % free)
+    answered.append("lock   held by process %d: a second list exit 2, %r; after the release exit 0" % (
+        pid, busy))
+
+
 def judge(results, cli):
     f = Failures()
     files, codes, done = sections(results)
     f.check(done, "the machine's output has no end marker")
-    for name, want in (("list", 0), ("explain", 0), ("smart", 3), ("check", 0)):
+    for name, want in (("list", 0), ("explain", 0), ("smart", 3), ("check", 0),
+                       ("claim-mounted", 0), ("claim-unmounted", 0), ("hold", 0),
+                       ("lock-busy", 2), ("lock-free", 0)):
         f.check(codes.get(name) == want, "%s: exit %s, expected %d (stderr: %s)" % (
             name, codes.get(name), want, " | ".join(files.get(name + ".err", []))))
     if f.lines:
@@ -322,6 +392,9 @@ def judge(results, cli):
         answered.append("%-6s explain: %s, %s" % (d["id"], c["busKind"], c["reason"]))
     doc = document("\n".join(files.get("list.out", [])))
     f.check(doc.get("drives") == [], "list: drives %s, expected none" % doc.get("drives"))
+
+    judge_claims(files, disk_of, f, answered)
+    judge_lock(files, f, answered)
 
     # The traces replay here to the same documents and exit codes.
     if cli is None:

@@ -49,6 +49,20 @@ class Output:
                 return
         raise AssertionError("no record %s %s %s" % (node, via, command))
 
+    def change_line(self, section, prefix, pick, change):
+        begin, end = self.section(section)
+        for i in range(begin, end):
+            if self.lines[i].startswith(prefix + " "):
+                r = json.loads(self.lines[i][len(prefix) + 1:])
+                if pick(r):
+                    change(r)
+                    self.lines[i] = prefix + " " + json.dumps(r)
+                    return
+        raise AssertionError("no %s line in %s" % (prefix, section))
+
+    def change_claim(self, run, mounts, change):
+        self.change_line(run + ".out", "QXCLAIM", lambda r: r["mounts"] == mounts, change)
+
     def judge(self, cli=None):
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "results.log")
@@ -138,6 +152,73 @@ class Judge(unittest.TestCase):
         for i in reversed(gone):
             del o.lines[i]
         self.assertNamed(o.judge(), "disks met:")
+
+    def test_a_mounted_disk_claimed_fails(self):
+        granted = dict(granted=True, reason="", detail="", secondOpenErrno=16, afterReleaseErrno=0)
+        for mounts, named in (("/proc/self/mounts", "mounted: /dev/"),
+                              ("/dev/null", "the system reports /dev/")):
+            o = Output()
+            o.change_claim("claim-mounted", mounts, lambda r: r.update(granted))
+            self.assertNamed(o.judge(), "claim-mounted (%s): claim of" % mounts)
+            self.assertNamed(o.judge(), "expected refused, mounted, '%s" % named)
+
+    def test_a_refusal_for_another_reason_fails(self):
+        o = Output()
+        o.change_claim("claim-mounted", "/dev/null",
+                       lambda r: r.update(reason="in-use", detail="could not be opened exclusively"))
+        self.assertNamed(o.judge(), "reason 'in-use'")
+
+    def test_a_claim_the_kernel_does_not_honour_fails(self):
+        o = Output()
+        o.change_claim("claim-unmounted", "/dev/null", lambda r: r.update(secondOpenErrno=0))
+        self.assertNamed(o.judge(), "second O_EXCL open errno 0")
+        o = Output()  # the claim kept the disk after its release
+        o.change_claim("claim-unmounted", "/dev/null", lambda r: r.update(afterReleaseErrno=16))
+        self.assertNamed(o.judge(), "after release 16")
+        o = Output()
+        o.change_claim("claim-unmounted", "/proc/self/mounts",
+                       lambda r: r.update(granted=False, reason="mounted"))
+        self.assertNamed(o.judge(), "claim-unmounted (/proc/self/mounts): claim of")
+
+    def test_no_ext2_mounted_or_a_claim_missing_fails(self):
+        o = Output()
+        o.replace_section("mkfs", ["ext2 on '' not mounted"])
+        begin, end = o.section("claim-unmounted.out")
+        del o.lines[begin]
+        failures = o.judge()
+        self.assertNamed(failures, "claim: no ext2 mounted on /dev/")
+        self.assertNamed(failures, "claim-unmounted: 1 claims")
+
+    def test_the_lock_not_taken_fails(self):
+        o = Output()
+        o.change_line("hold.out", "QXLOCK", lambda r: True,
+                      lambda r: r.update(state="unavailable", detail="/run/lock/qxupdater.lock: EROFS"))
+        self.assertNamed(o.judge(), "lock: the checker did not hold the device lock")
+        # A second qxupdater-cli that goes on while the lock is held.
+        o = Output()
+        o.replace_section("lock-busy.out", o.lines[slice(*o.section("lock-free.out"))])
+        o.replace_section("lock-busy.err", [])
+        o.lines = [("==> RC lock-busy 0" if l == "==> RC lock-busy 2" else l) for l in o.lines]
+        self.assertNamed(o.judge(), "lock-busy: exit 0, expected 2")
+
+    def test_a_lock_naming_another_holder_or_file_fails(self):
+        o = Output()
+        pid = o.lines[o.section("lockdir")[1] - 1]
+        o.replace_section("lockdir", [l.replace("qxupdater.lock", "other.lock") for l in
+                                      o.lines[slice(*o.section("lockdir"))]])
+        o.lines = [l.replace("(process %s)" % pid, "(process 1)") for l in o.lines]
+        failures = o.judge()
+        self.assertNamed(failures, "lock: /run/lock/qxupdater.lock missing")
+        self.assertNamed(failures, "lock: the second qxupdater-cli's document")
+        self.assertNamed(failures, "lock: the second qxupdater-cli said")
+        o = Output()
+        o.replace_section("lockdir", o.lines[slice(*o.section("lockdir"))][:-1] + ["1"])
+        self.assertNamed(o.judge(), "lock: the file records ['1']")
+
+    def test_a_list_refused_after_the_release_fails(self):
+        o = Output()
+        o.replace_section("lock-free.out", o.lines[slice(*o.section("lock-busy.out"))])
+        self.assertNamed(o.judge(), "lock: after the release, list gave")
 
     @unittest.skipIf(CLI is None, "QX_VM_TEST_CLI not set")
     def test_the_traces_replay_and_a_cut_trace_does_not(self):

@@ -71,8 +71,8 @@ for t in list explain smart; do
 done
 run check qxvmcheck --in-vm
 
-# A mounted file system on the virtio-scsi disk: the erase of a disk in use, and the device
-# lock, are checked from here on (docs/vm-tests.md). Nothing is asserted on it yet.
+# The erase's hold on a disk in use: an ext2 file system on the whole virtio-scsi disk,
+# mounted, then unmounted (docs/vm-tests.md). qxvmcheck --claim sends nothing to the disk.
 ext2=""
 for d in /sys/block/sd*; do
     case "$(readlink -f "$d")" in *virtio*) ext2=$(basename "$d") ;; esac
@@ -83,7 +83,31 @@ else
     echo "ext2 on '$ext2' not mounted" >>/tmp/mkfs
 fi
 emit mkfs
-# ---- checks on the mounted disk and on the device lock go here ----
+run claim-mounted qxvmcheck --in-vm --claim "$ext2"
+umount /mnt/ext2 >/tmp/umount 2>&1 && echo "ext2 /dev/$ext2 unmounted" >>/tmp/umount
+emit umount
+run claim-unmounted qxvmcheck --in-vm --claim "$ext2"
+
+# The device lock: qxvmcheck holds it the way qxupdater-cli takes it, a second qxupdater-cli
+# must refuse; after the release a run goes on.
+mkfifo /tmp/release
+qxvmcheck --in-vm --hold-lock /tmp/release >/tmp/hold.out 2>/tmp/hold.err &
+holder=$!
+i=0
+while ! grep -q "^QXLOCK" /tmp/hold.out && [ "$i" -lt 100 ]; do
+    sleep 0.1
+    i=$((i + 1))
+done
+ls -ln /run/lock >/tmp/lockdir 2>&1
+{ echo "--"; cat /run/lock/qxupdater.lock; } >>/tmp/lockdir 2>&1
+emit lockdir
+run lock-busy qxupdater-cli list --json
+echo release >/tmp/release &
+wait "$holder"
+echo "==> RC hold $?" >"$out"
+emit hold.out
+emit hold.err
+run lock-free qxupdater-cli list --json
 
 echo "==> DONE" >"$out"
 sync

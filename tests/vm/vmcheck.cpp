@@ -11,16 +11,30 @@
 // level (status, host and driver status, residue, sense bytes, the data read) and what the
 // control call returned (registers, SCSI status, sense). tests/vm/check_vm.py judges them.
 //
+// Two more runs check what the erase and every command rely on, and send nothing to a disk:
+//
+//   --in-vm --hold-lock FIFO   takes the device lock through the core's own
+//                              Kernel::lockDevices, prints "QXLOCK {...}", and holds it until
+//                              a line arrives on FIFO (another qxupdater-cli runs meanwhile);
+//   --in-vm --claim NAME       the erase's hold on disk NAME (sdX) through the core's own
+//                              LinuxSystem::claimForErase, once with the mount table and once
+//                              without it (the kernel's O_EXCL alone); a granted claim is held
+//                              while a second O_EXCL open of the disk is tried. "QXCLAIM {...}"
+//                              lines.
+//
 // DOWNLOAD MICROCODE and a security command go to every disk, so the program refuses to run
 // unless the kernel was started with the word qxvm=1 (ci-vm.sh's command line) and it is
 // given --in-vm: it must never meet a real drive.
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +49,7 @@
 #include "platform/HostPlatform.h"
 #include "platform/linux/LinuxDevices.h"
 #include "platform/linux/LinuxPaths.h"
+#include "platform/linux/LinuxSystem.h"
 
 namespace {
 
@@ -142,10 +157,69 @@ std::string busWord(const std::string& path) {
     return path.substr(start + 1, hash - start - 1);
 }
 
+// Holds the device lock the way every qxupdater-cli run takes it until a line arrives on
+// `fifo`.
+int holdLock(qx::Kernel& kernel, const char* fifo) {
+    qx::DeviceLockAttempt a = kernel.lockDevices();
+    json line;
+    line["state"] = a.state == qx::DeviceLockAttempt::State::Held   ? "held"
+                    : a.state == qx::DeviceLockAttempt::State::Busy ? "busy"
+                                                                    : "unavailable";
+    line["pid"] = static_cast<int64_t>(::getpid());
+    line["holderPid"] = a.holderPid;
+    line["detail"] = a.detail;
+    std::printf("QXLOCK %s\n", line.dump().c_str());
+    std::fflush(stdout);
+    if (a.state != qx::DeviceLockAttempt::State::Held) return 1;
+    std::ifstream release(fifo);  // blocks until the other side opens it
+    std::string word;
+    std::getline(release, word);
+    return 0;
+}
+
+// The erase's hold on the disk `name`, through the real back-end; `mounts` stands for
+// /proc/self/mounts (/dev/null: the kernel's O_EXCL alone decides).
+int claim(const std::vector<std::string>& paths, const std::string& name, const char* mounts) {
+    std::string path;
+    const std::string suffix = "#" + name;
+    for (const std::string& p : paths) {
+        if (p.size() > suffix.size() && p.compare(p.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            path = p;
+        }
+    }
+    json line;
+    line["disk"] = name;
+    line["path"] = path;
+    line["mounts"] = mounts;
+    qx::LinuxSystem system("/sys", mounts);
+    std::optional<qx::DiskClaimResult> r = system.claimForErase(path);
+    line["answered"] = r.has_value();
+    line["granted"] = r && r->claim != nullptr;
+    line["reason"] = r ? r->reason : std::string();
+    line["detail"] = r ? r->detail : std::string();
+    if (r && r->claim) {
+        // While the claim holds the disk, the kernel must refuse a second exclusive open.
+        const std::string node = "/dev/" + name;
+        const int fd = ::open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+        line["secondOpenErrno"] = fd < 0 ? errno : 0;
+        if (fd >= 0) ::close(fd);
+        r->claim.reset();
+        const int after = ::open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+        line["afterReleaseErrno"] = after < 0 ? errno : 0;
+        if (after >= 0) ::close(after);
+    }
+    std::printf("QXCLAIM %s\n", line.dump().c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 || std::strcmp(argv[1], "--in-vm") != 0 || !startedForTheCheck()) {
+    const bool lockRun = argc == 4 && std::strcmp(argv[2], "--hold-lock") == 0;
+    const bool claimRun = argc == 4 && std::strcmp(argv[2], "--claim") == 0;
+    if ((argc != 2 && !lockRun && !claimRun) || std::strcmp(argv[1], "--in-vm") != 0 ||
+        !startedForTheCheck()) {
         std::fprintf(stderr,
                      "qxvmcheck sends DOWNLOAD MICROCODE and SECURITY ERASE PREPARE to every disk:"
                      " it runs only inside the CI virtual machine (--in-vm, kernel word qxvm=1)\n");
@@ -156,6 +230,16 @@ int main(int argc, char** argv) {
     if (!host) {
         std::fprintf(stderr, "qxvmcheck: %s\n", error.c_str());
         return 4;
+    }
+    if (lockRun) return holdLock(*host->parts().kernel, argv[3]);
+    if (claimRun) {
+        const auto disks = host->parts().system->diskInterfaces();
+        if (!disks) {
+            std::fprintf(stderr, "qxvmcheck: the disks could not be listed\n");
+            return 4;
+        }
+        claim(*disks, argv[3], "/proc/self/mounts");
+        return claim(*disks, argv[3], "/dev/null");
     }
     RecordingSgIo sg;
     qx::LinuxDevices devices(sg, &qx::linuxos::DeviceNodeForPath);
