@@ -82,6 +82,9 @@ public:
     // Why the drive of `row` did not pass, told beside its Status; row -1: the action
     // stopped before any drive (every checked row). Told before the row's Status is set.
     virtual void outcomeReason(int row, const OutcomeReason& reason) { (void)row, (void)reason; }
+    // The 64-byte BuildInfo block of the image the drive of `row` was given; told before
+    // the row's Status is set to "Pass".
+    virtual void imageWritten(int row, const std::vector<uint8_t>& buildInfo) { (void)row, (void)buildInfo; }
     // SECURITY ERASE UNIT goes to the drive of `row` (`estimateSeconds`: the drive's own
     // estimate, 0 when it gives none) and has come back. The call blocks in between.
     virtual void eraseUnitStarted(int row, uint32_t estimateSeconds) {

@@ -260,6 +260,7 @@ private:
     std::unique_ptr<TerminalUser> user_;
     std::vector<Drive> drives_;
     bool emitted_ = false;  // one document per run: an error after it goes to standard error only
+    std::map<int, DriveAfterUpdate> afterUpdate_;  // the read-back of every drive that passed
     std::unique_ptr<DeviceHold> hold_;  // the device lock of the run; goes before the back-end
 };
 
@@ -665,6 +666,17 @@ Outcome Program::smart() {
     return {};
 }
 
+namespace {
+
+// The read-back of a drive that passed, as a line of the text output.
+std::string afterText(const DriveAfterUpdate& a) {
+    if (!a.reason.empty()) return "not read back (" + a.reason + ")";
+    return "now firmware " + a.firmware + ", build " + a.build +
+           (a.running ? ": runs the new firmware" : ": runs the new firmware after a power cycle");
+}
+
+}  // namespace
+
 // Why a drive that did not pass did not: what the procedure told, else what stopped the
 // action, else the failure of the command itself (docs/cli.md, table of reasons).
 OutcomeReason Program::reasonOf(const TerminalRow& row, const std::string& status) const {
@@ -700,9 +712,20 @@ Outcome Program::finishDriveAction(const std::vector<int>& rows, const char* fai
                 drive["details"] = details;
             }
         }
+        const auto after = afterUpdate_.find(row);
+        if (after != afterUpdate_.end()) {
+            const DriveAfterUpdate& a = after->second;
+            if (a.reason.empty()) {
+                drive["after"] = {{"firmware", a.firmware}, {"build", a.build}, {"running", a.running}};
+            } else {
+                drive["after"] = nullptr;
+                drive["reason"] = a.reason;
+            }
+        }
         drives.push_back(drive);
         if (!request_.json && !status.empty()) {
             io_.out << "Disk " << d.disk << " " << d.row.serial << ": " << status << "\n";
+            if (after != afterUpdate_.end()) io_.out << "  " << afterText(after->second) << "\n";
         }
     }
     const bool powerOffAsked = request_.powerOff && user_->shutdownPrompts() > 0;
@@ -764,6 +787,12 @@ Outcome Program::update() {
     for (int row : rows) user_->rows()[static_cast<size_t>(row)].checked = true;
     state_.skipCurrent = request_.skipCurrent;
     DownloadCodeBtnClick(state_, *user_);
+    // Every drive that passed is read back: what it runs now. A read-back that fails leaves
+    // the outcome "Pass" (the firmware was written) and says why.
+    for (int row : rows) {
+        const TerminalRow& r = user_->rows()[static_cast<size_t>(row)];
+        if (r.status == "Pass") afterUpdate_[row] = ReadDriveAfterUpdate(row, r.imageBuildInfo);
+    }
     return finishDriveAction(rows, "the update of at least one drive failed");
 }
 

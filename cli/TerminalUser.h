@@ -23,6 +23,7 @@ struct TerminalRow {
     bool checked = false;
     std::string status;
     OutcomeReason reason;  // why it did not pass, when the procedure told
+    std::vector<uint8_t> imageBuildInfo;  // the BuildInfo block of the image it was given
 };
 
 class TerminalUser final : public UserSeam {
@@ -47,7 +48,7 @@ public:
     bool rowChecked(int row) override;
     void setRowStatus(int row, const std::string& text) override;
     void clearRows() override { rows_.clear(); }
-    void addRow(const DriveRow& row) override { rows_.push_back({row, false, {}, {}}); }
+    void addRow(const DriveRow& row) override { rows_.push_back({row, false, {}, {}, {}}); }
     void enableScanAndExit(bool) override {}
     void enableActions(bool) override {}
     void pause(uint32_t ms) override;
@@ -56,6 +57,9 @@ public:
     void candidateExamined(const CandidateNote& note) override { notes_.push_back(note); }
     void downloadProgress(int row, uint32_t sent, uint32_t total) override;
     void outcomeReason(int row, const OutcomeReason& reason) override;
+    void imageWritten(int row, const std::vector<uint8_t>& buildInfo) override {
+        if (row >= 0 && static_cast<size_t>(row) < rows_.size()) rows_[static_cast<size_t>(row)].imageBuildInfo = buildInfo;
+    }
     // On a terminal, a line on standard error counts the seconds of a running erase against
     // the drive's estimate, once a second, until the command comes back.
     void eraseUnitStarted(int row, uint32_t estimateSeconds) override;

@@ -157,6 +157,21 @@ std::string packageRevisionText(const MainState& state) {
     return std::string(begin, end);
 }
 
+// The drive runs exactly the image's build: SVN version, build date and the three codes.
+bool sameBuild(const BuildCodes& drive, const BuildCodes& image) {
+    return sameCodes(drive, image) && drive.svn == image.svn && drive.date == image.date;
+}
+
+// The firmware revision an image is personalised with.
+std::string writtenRevision(const MainState& state) {
+    return state.PackageMode != 0 ? packageRevisionText(state) : state.firmwareVer;
+}
+
+// A build as shown: the SVN version and the build date.
+std::string buildText(const BuildCodes& codes) {
+    return BuildCodes::shown(codes.svn) + " " + BuildCodes::shown(codes.date);
+}
+
 // File mode, step before the pass: the name of the image the checked drives run, from the
 // last checked drive whose controller information could be read.
 std::string targetFileName(MainState& state, UserSeam& user, std::vector<uint8_t>& work) {
@@ -279,6 +294,35 @@ bool SameDriveAsScanned(int l, DriveCheck purpose, uint8_t* identifyOut) {
     return true;
 }
 
+DriveAfterUpdate ReadDriveAfterUpdate(int l, const std::vector<uint8_t>& imageBuildInfo) {
+    DriveAfterUpdate after;
+    const auto device = static_cast<uint8_t>(l);
+    uint8_t identify[512] = {};
+    if (VC_IdentifyDevice(device, identify, 1) != 1) {
+        DbgPrintf("[%d]IDENTIFY DEVICE failed after the update\r\n", l);
+        after.reason = "read-back-identify-failed";
+        return after;
+    }
+    uint8_t firmware[kFirmwareWidth];
+    for (int i = 0; i + 1 < kFirmwareWidth; i += 2) {
+        firmware[i] = identify[kFirmwareOffset + i + 1];
+        firmware[i + 1] = identify[kFirmwareOffset + i];
+    }
+    after.firmware = IdentifyTextTrimmed(firmware, 0, kFirmwareWidth);
+    std::vector<uint8_t> work(kWorkBufferSize, 0);
+    VA_EnableVendorCmd(device, true);
+    const bool read = VP_GetSystemInfo(device, work.data());
+    VA_EnableVendorCmd(device, false);
+    if (!read || imageBuildInfo.size() < kBuildInfoSize) {
+        DbgPrintf("[%d]The controller information record could not be read after the update\r\n", l);
+        after.reason = "read-back-record-unreadable";
+        return after;
+    }
+    const BuildCodes running = codesOf(DriveBuildInfo.data());
+    after.build = buildText(running);
+    after.running = sameBuild(running, codesOf(imageBuildInfo.data()));
+    return after;
+}
 
 namespace {
 
@@ -292,8 +336,7 @@ std::string flashDrive(const MainState& state, UserSeam& user, int l, const Buil
     user.appendLog(DiskLine("Disk %d update in progress...............................", l + 1));
     user.pause(1000);
 
-    const std::string revision =
-        state.PackageMode != 0 ? packageRevisionText(state) : state.firmwareVer;
+    const std::string revision = writtenRevision(state);
     if (!SameDriveAsScanned(l, DriveCheck::BeforeUpdate)) return "drive-changed";
     const uint8_t* identify = DriveInfo[l].identify;
     const std::string serial = IdentifyText(identify, kSerialOffset, kSerialWidth);
@@ -317,10 +360,6 @@ OutcomeReason reasonWithCodes(const char* code, const BuildCodes& d) {
              {"buildDate", BuildCodes::shown(d.date)}}};
 }
 
-// The drive runs exactly the image's build: SVN version, build date and the three codes.
-bool sameBuild(const BuildCodes& drive, const BuildCodes& image) {
-    return sameCodes(drive, image) && drive.svn == image.svn && drive.date == image.date;
-}
 
 }  // namespace
 
@@ -467,6 +506,14 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
                 user.pause(2000);
                 user.appendLog(
                     DiskLine("Disk %d updated successfully, please shut down your system", l + 1));
+                // What the drive was given; it may run it only from its next power cycle.
+                // No command is added here: the command line reads the drive back.
+                const std::vector<uint8_t> written(image.begin() + kBuildInfoOffset,
+                                                   image.begin() + kBuildInfoOffset + kBuildInfoSize);
+                DbgPrintf("[%d]Written: firmware %s, build %s; the drive runs it from its next "
+                          "power cycle at the latest\r\n",
+                          l, writtenRevision(state).c_str(), buildText(codesOf(written.data())).c_str());
+                user.imageWritten(l, written);
                 SetRowStatus(user, l, "Pass");
                 anyPassed = true;
             } else {

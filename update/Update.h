@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/MainState.h"
 #include "app/UserSeam.h"
@@ -49,5 +50,20 @@ bool StartDriveAction(MainState& state, UserSeam& user, const ActionTexts& texts
 // (512 bytes, optional) receives the IDENTIFY data read.
 enum class DriveCheck { BeforeUpdate, BeforeErase };
 bool SameDriveAsScanned(int l, DriveCheck purpose, uint8_t* identifyOut = nullptr);
+
+// What drive l reports after its update passed, read again from it: the firmware revision
+// of IDENTIFY DEVICE and the build (SVN version and build date) of the controller record.
+// `running`: the record shows the build of `imageBuildInfo` (the image's 64-byte BuildInfo
+// block); a drive that takes the new firmware only at its next power cycle still shows the
+// old one. `reason` is empty when both were read, else why not ("read-back-identify-failed",
+// "read-back-record-unreadable"). Sends IDENTIFY DEVICE, then vendor mode on, the record,
+// vendor mode off.
+struct DriveAfterUpdate {
+    std::string reason;
+    std::string firmware;
+    std::string build;
+    bool running = false;
+};
+DriveAfterUpdate ReadDriveAfterUpdate(int l, const std::vector<uint8_t>& imageBuildInfo);
 
 }  // namespace qx

@@ -514,6 +514,52 @@ TEST_F(CliUpdate, SkipCurrentLeavesADriveThatRunsTheImagesBuild) {
     EXPECT_EQ(flashed.json()["drives"][0]["outcome"], "Pass");
 }
 
+TEST_F(CliUpdate, DrivesThatPassedAreReadBack) {
+    // A drive that runs the new firmware at once reports the image's build.
+    BenchFile atOnce(kMakerDisk);
+    const CliRun now = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                               atOnce.setting()});
+    ASSERT_EQ(now.code, 0) << now.err;
+    const json a = now.json()["drives"][0];
+    EXPECT_EQ(a["outcome"], "Pass");
+    EXPECT_FALSE(a.contains("reason")) << a.dump();
+    EXPECT_EQ(a["after"]["firmware"], "1.06") << a.dump();
+    EXPECT_EQ(a["after"]["build"], "111020 Oct 01 2012");
+    EXPECT_EQ(a["after"]["running"], true);
+
+    // A drive that takes the image at its next power cycle still runs the old build: the
+    // outcome stays "Pass", and the text output says so.
+    BenchFile later(std::string(kMakerDisk) + "new-firmware = after-power-cycle\n");
+    const CliRun pending = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                   later.setting()});
+    ASSERT_EQ(pending.code, 0) << pending.err;
+    const json p = pending.json()["drives"][0];
+    EXPECT_EQ(p["outcome"], "Pass");
+    EXPECT_EQ(p["after"]["build"], "111007 Sep 18 2012") << p.dump();
+    EXPECT_EQ(p["after"]["running"], false);
+    const CliRun text = runCli({"update", "1", "--yes", "--package", package, "--devices", later.setting()});
+    EXPECT_EQ(text.code, 0) << text.err;
+    EXPECT_NE(text.out.find("runs the new firmware after a power cycle"), std::string::npos) << text.out;
+
+    // A read-back that fails leaves "Pass" (the firmware was written) and says why: the
+    // IDENTIFY after the update is the fourth the drive receives (the scan's and the check before
+    // personalising).
+    BenchFile noIdentify(std::string(kMakerDisk) + "fault = ata:ec at 4 ata-error 04\n");
+    const CliRun unread = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                  noIdentify.setting()});
+    ASSERT_EQ(unread.code, 0) << unread.err;
+    const json u = unread.json()["drives"][0];
+    EXPECT_EQ(u["outcome"], "Pass");
+    EXPECT_TRUE(u["after"].is_null()) << u.dump();
+    EXPECT_EQ(u["reason"], "read-back-identify-failed");
+
+    // Drives that did not pass are not read back.
+    BenchFile failing(std::string(kMakerDisk) + "fault = ata:92 at 1 ata-error 04\n");
+    const CliRun failed = runCli({"update", "1", "--yes", "--json", "--package", package, "--devices",
+                                  failing.setting()});
+    EXPECT_FALSE(failed.json()["drives"][0].contains("after"));
+}
+
 TEST_F(CliUpdate, LowBatteryIsExitTwoWithNothingSent) {
     BenchFile bench(std::string("[system]\nac-power = no\nbattery = 20\n") + kMakerDisk);
     int downloads = -1;

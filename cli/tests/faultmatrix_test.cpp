@@ -362,6 +362,7 @@ TEST_P(CliFaultMatrix, Update) {
         ASSERT_EQ(good.code, 0) << good.err;
         ASSERT_EQ(good.doc["drives"][0]["outcome"], "Pass");
         ASSERT_TRUE(good.firmwareInstalled);
+        ASSERT_EQ(good.doc["drives"][0]["after"]["running"], true) << good.doc.dump();
         const size_t s = scan.target.size();
         if (k < s) {
             const ScanExpected e = expectedScan(scan.target, k, t == Target::Usb);
@@ -385,9 +386,20 @@ TEST_P(CliFaultMatrix, Update) {
         }
         // The scan's vendor-mode probe left the directly attached drive in vendor mode; a
         // drive behind a bridge is recognised by its INQUIRY and was never switched.
-        const Expected e = expectedUpdate(procedureCalls(good, s), k - s, t == Target::Sata);
+        const ExpectedWithReadBack x = expectedUpdateWithReadBack(procedureCalls(good, s), k - s, t == Target::Sata);
+        const Expected& e = x.procedure;
         expectAfter(good, faulty, k, shifted(e.after, s));
         expectProcedure(e, faulty, faulty.firmwareInstalled);
+        const json& drive = faulty.doc["drives"][0];
+        if (!x.readBack) {
+            EXPECT_FALSE(drive.contains("after")) << drive.dump();
+        } else if (x.afterReason.empty()) {
+            EXPECT_EQ(drive["after"], good.doc["drives"][0]["after"]) << drive.dump();
+            EXPECT_FALSE(drive.contains("reason")) << drive.dump();
+        } else {
+            EXPECT_TRUE(drive["after"].is_null()) << drive.dump();
+            EXPECT_EQ(drive["reason"], x.afterReason);
+        }
         EXPECT_EQ(faulty.doc["powerOff"], false);
     });
 }

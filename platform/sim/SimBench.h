@@ -73,6 +73,10 @@ struct SimDriveSpec {
     uint8_t pageSizeCode = 1;
     std::array<uint16_t, 4> systemBlocks = {0x10, 0x11, 0x20, 0x21};
     int signatureBlock = 0;               // index of the system block whose page is valid; -1 none
+    // false: a downloaded image is written to flash, but the controller goes on running the
+    // old firmware (IDENTIFY and the record show it) until the drive is powered off and on,
+    // as ATA DOWNLOAD MICROCODE allows ("activate at next power-up").
+    bool newFirmwareAtOnce = true;
 
     // Security (master password erase): IDENTIFY word 82 bit 1 and word 128 bit 0
     // (supported), bit 3 (frozen), bit 4 (attempt count expired). Frozen, expired or

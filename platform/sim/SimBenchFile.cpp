@@ -274,6 +274,13 @@ private:
         if (key == "model") return text(n, key, v, 40, r.model);
         if (key == "serial") return text(n, key, v, 20, r.serial);
         if (key == "firmware") return text(n, key, v, 8, r.firmware);
+        if (key == "new-firmware") {
+            const std::string l = lower(v);
+            if (l == "at-once") r.newFirmwareAtOnce = true;
+            else if (l == "after-power-cycle") r.newFirmwareAtOnce = false;
+            else return fail(n, "new-firmware must be at-once or after-power-cycle");
+            return true;
+        }
         if (key == "master-password") return text(n, key, v, 32, r.masterPassword);
         if (key == "sectors") {
             if (!parseNumber(v, 0xFFFFFFFFFFFFull, x)) return fail(n, "sectors must be a number below 2^48");

@@ -397,9 +397,11 @@ SimDrive::Outcome SimDrive::finishDownload(uint32_t lastBlock) {
         received_.clear();
         return fail();
     }
-    std::memcpy(firmwareField_.data(), img.data() + kImageFirmware, 8);
-    state_.firmware = readAtaString(firmwareField_.data(), 8);
-    std::memcpy(state_.buildInfo.data(), img.data() + kImageBuildInfo, 64);
+    if (spec_->newFirmwareAtOnce) {
+        std::memcpy(firmwareField_.data(), img.data() + kImageFirmware, 8);
+        state_.firmware = readAtaString(firmwareField_.data(), 8);
+        std::memcpy(state_.buildInfo.data(), img.data() + kImageBuildInfo, 64);
+    }
     state_.downloaded.resize(length);
     state_.downloadVerdict = "installed";
     state_.firmwareUpdated = true;

@@ -44,6 +44,7 @@ system-blocks = 0x10 17 0x20 0xFFFF
 signature-block = none
 master-password = SECRET
 security-frozen = yes
+new-firmware = after-power-cycle
 smart = 9:4d2 194:004000120021
 smart-thresholds = 5:0a
 inquiry-code = hex:05e30718
@@ -100,6 +101,7 @@ TEST(BenchFile, EveryKeyLandsInTheSpec) {
     EXPECT_EQ(d.drive.signatureBlock, -1);
     EXPECT_EQ(d.drive.masterPassword, "SECRET");
     EXPECT_TRUE(d.drive.securityFrozen);
+    EXPECT_FALSE(d.drive.newFirmwareAtOnce);
     EXPECT_EQ(d.drive.smartData[2], 9);
     EXPECT_EQ(d.drive.smartData[7], 0xD2);
     EXPECT_EQ(d.drive.smartData[8], 0x04);

@@ -297,6 +297,49 @@ TEST_F(UpdateTest, IdentityAndRevisionAreWrittenIntoTheImage) {
     EXPECT_TRUE(ImageChecksumValid(img.data(), static_cast<uint32_t>(img.size())));
 }
 
+TEST_F(UpdateTest, APassedDriveIsReadBackOnlyWhenAsked) {
+    // The window's procedure sends nothing after the last DOWNLOAD MICROCODE; it writes what
+    // it gave the drive as a diagnostic line.
+    ProcedureBench b({makerSataDisk(1)});
+    usePackage(b, {slot(kImageA)});
+    b.user.check(0);
+    DownloadCodeBtnClick(b.state, b.user);
+    ASSERT_EQ(status(b, 0), "Pass");
+    const auto& calls = b.bench().calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().taskFileIn[6], kDownload);
+    EXPECT_NE(b.debugText().find("[0]Written: firmware 1.06, build 111020 Oct 01 2012; the drive runs it "
+                                 "from its next power cycle at the latest"),
+              std::string::npos)
+        << b.debugText();
+
+    std::vector<uint8_t> image(64, 0);
+    std::memcpy(image.data(), kImageA, std::strlen(kImageA));
+    const DriveAfterUpdate now = ReadDriveAfterUpdate(0, image);
+    EXPECT_EQ(now.reason, "");
+    EXPECT_EQ(now.firmware, "1.06");
+    EXPECT_EQ(now.build, "111020 Oct 01 2012");
+    EXPECT_TRUE(now.running);
+}
+
+TEST_F(UpdateTest, ADriveThatTakesTheImageAtItsNextPowerCycleRunsTheOldBuild) {
+    auto disk = makerSataDisk(1);
+    disk.drive.newFirmwareAtOnce = false;
+    ProcedureBench b({disk});
+    usePackage(b, {slot(kImageA)});
+    b.user.check(0);
+    DownloadCodeBtnClick(b.state, b.user);
+    ASSERT_EQ(status(b, 0), "Pass");
+    EXPECT_EQ(b.drive(0).downloadVerdict, "installed");
+    std::vector<uint8_t> image(64, 0);
+    std::memcpy(image.data(), kImageA, std::strlen(kImageA));
+    const DriveAfterUpdate after = ReadDriveAfterUpdate(0, image);
+    EXPECT_EQ(after.reason, "");
+    EXPECT_EQ(after.firmware, disk.drive.firmware);
+    EXPECT_FALSE(after.running);
+    EXPECT_EQ(after.build, "111007 Sep 18 2012");
+}
+
 TEST_F(UpdateTest, ImagesWithWrongChecksumsAreNeverSealedAnewAndSent) {
     // A damaged image is not offered: resealing it would make it look whole.
     ProcedureBench b({makerSataDisk(1)});

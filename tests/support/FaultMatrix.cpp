@@ -315,6 +315,43 @@ Expected expectedUpdate(const std::vector<SimCall>& update, size_t k, bool inVen
     return e;
 }
 
+ExpectedWithReadBack expectedUpdateWithReadBack(const std::vector<SimCall>& update, size_t k,
+                                                bool inVendorMode) {
+    size_t start = update.size();  // the read-back's first position: after the last download
+    while (start > 0 && !(update[start - 1].hasTaskFile && update[start - 1].taskFileIn[6] == 0x92)) --start;
+    EXPECT_TRUE(start > 0 && start < update.size() && isIdentify(update[start])) << "the good run is read back";
+    ExpectedWithReadBack x;
+    if (k < start) {
+        const std::vector<SimCall> procedure(update.begin(), update.begin() + static_cast<std::ptrdiff_t>(start));
+        x.procedure = expectedUpdate(procedure, k, inVendorMode);
+        x.readBack = x.procedure.status == "Pass";
+        if (x.readBack) {
+            for (size_t i : range(start, update.size())) x.procedure.after.push_back(i);
+        }
+        return x;
+    }
+    x.procedure = {{}, "Pass", kUpdatePassed, {}};
+    x.readBack = true;
+    if (k == start) {
+        // IDENTIFY DEVICE: the read-back ends there.
+        x.afterReason = "read-back-identify-failed";
+        x.procedure.debug = {"[0]IDENTIFY DEVICE failed after the update\r\n"};
+        return x;
+    }
+    // The controller record, read as the update reads it; the drive left vendor mode at the
+    // end of the update.
+    const size_t recordStart = start + 1;
+    const std::vector<SimCall> record(update.begin() + static_cast<std::ptrdiff_t>(recordStart), update.end());
+    const Expected r = expectedUpdate(record, k - recordStart, false);
+    for (size_t i : r.after) x.procedure.after.push_back(i + recordStart);
+    x.procedure.debug = r.debug;
+    if (r.status != "Pass") {
+        x.afterReason = "read-back-record-unreadable";
+        x.procedure.debug.push_back("[0]The controller information record could not be read after the update\r\n");
+    }
+    return x;
+}
+
 Expected expectedUpdateOfBlankIdentity(const std::vector<SimCall>& update) {
     const size_t vendorOff = vendorOffIn(update);
     EXPECT_TRUE(vendorOff + 1 < update.size() && isIdentify(update[vendorOff + 1]));

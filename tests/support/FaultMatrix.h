@@ -75,6 +75,16 @@ ScanExpected expectedScan(const std::vector<sim::SimCall>& scan, size_t k, bool 
 // `inVendorMode`: the drive is still in vendor mode when the update starts (the scan's probe
 // leaves it on), so a failed switch to vendor mode changes nothing.
 Expected expectedUpdate(const std::vector<sim::SimCall>& update, size_t k, bool inVendorMode = false);
+// The command line's update of disk 1: the procedure (`update` up to its last DOWNLOAD
+// MICROCODE), then for a drive that passed the read-back: IDENTIFY DEVICE, vendor mode on,
+// the controller record, vendor mode off. A failed read-back leaves "Pass".
+struct ExpectedWithReadBack {
+    Expected procedure;       // `after` holds the read-back's positions too
+    bool readBack = false;    // the drive was read back (its document has "after")
+    std::string afterReason;  // the drive's `reason` when the read-back failed
+};
+ExpectedWithReadBack expectedUpdateWithReadBack(const std::vector<sim::SimCall>& update, size_t k,
+                                                bool inVendorMode);
 // The update of disk 1 when the scan listed it with a blank identity: the controller record
 // is read as always, then the drive fails before the check IDENTIFY, nothing is sent.
 Expected expectedUpdateOfBlankIdentity(const std::vector<sim::SimCall>& update);
