@@ -209,7 +209,10 @@ std::vector<std::pair<std::string, std::string>> DeviceMounts(const std::string&
 std::vector<MountedVolume> AssignVolumeLetters(const std::string& mountsText) {
     std::vector<std::pair<std::string, std::string>> devices;  // device, first mount point
     std::string rootDevice;
-    for (const auto& [source, target] : DeviceMounts(mountsText)) {
+    for (const auto& mount : DeviceMounts(mountsText)) {
+        // Named copies, not a structured binding: a lambda below refers to the device.
+        const std::string& source = mount.first;
+        const std::string& target = mount.second;
         if (isLoopOrRamDisk(source)) continue;
         // A later mount on "/" hides the earlier one: the last one holds the root.
         if (target == "/") rootDevice = source;
