@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/BinaryFile.h"
+#include "update/LittleEndian.h"
 #include "update/PeCertificate.h"
 
 namespace qx {
@@ -27,11 +28,6 @@ std::string fieldText(const uint8_t* field, size_t width) {
 
 std::string rawGroup(const uint8_t* block, size_t at, size_t width) {
     return std::string(reinterpret_cast<const char*>(block) + at, width);
-}
-
-uint32_t readLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 constexpr uint64_t kMinUsableLength = kBuildInfoOffset + kBuildInfoSize;
@@ -85,7 +81,7 @@ PackageSoundness CheckPackageWhole(const std::string& exePath, bool pictureFlag)
             r.reason = "slot " + std::to_string(slot) + " cannot be read";
             return r;
         }
-        if (SlotImageUsable(readLe32(header.data()), area)) ++r.usableSlots;
+        if (SlotImageUsable(ReadLe32(header.data()), area)) ++r.usableSlots;
     }
     if (r.usableSlots == 0) {
         r.reason = "no slot holds a usable image (each image's length or checksum is wrong)";
@@ -150,7 +146,7 @@ int EnumeratePackageImages(const std::string& exePath, bool pictureFlag, int32_t
     for (int slot = 0; slot < slots; ++slot) {
         std::array<uint8_t, kSlotHeaderSize> slotHeader{};
         const size_t headerBytes = readSome(in, slotHeader.data(), slotHeader.size());
-        const uint32_t length = readLe32(slotHeader.data());
+        const uint32_t length = ReadLe32(slotHeader.data());
         // The area is overwritten by the read; only what the file did not supply is cleared,
         // which leaves the same bytes as clearing all of it first.
         buffer.resize(kImageArea);

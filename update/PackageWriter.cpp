@@ -9,6 +9,7 @@
 #include <limits>
 #include <system_error>
 
+#include "update/LittleEndian.h"
 #include "update/PeCertificate.h"
 
 namespace qx {
@@ -51,11 +52,6 @@ void putLe32(uint8_t* p, uint32_t v) {
 void putLe16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-uint32_t getLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // ATA string: space padded, the two characters of each word swapped.
@@ -276,7 +272,7 @@ bool InspectPackage(const std::string& path, PackageInspection& result, std::str
     result.productName = HeaderProductName(startup.header);
     result.pictureFlag = HeaderPictureFlag(startup.header);
     result.imageBase = ImageBase(result.pictureFlag);
-    result.headerSlotCount = getLe32(startup.header.data() + kHeaderSlotCountOffset);
+    result.headerSlotCount = ReadLe32(startup.header.data() + kHeaderSlotCountOffset);
     result.headerFormat = static_cast<uint16_t>(startup.header[kHeaderFormatOffset] |
                                                 (startup.header[kHeaderFormatOffset + 1] << 8));
     const auto clamped = static_cast<int32_t>(
@@ -305,7 +301,7 @@ bool InspectPackage(const std::string& path, PackageInspection& result, std::str
         std::fill(area.begin(), area.end(), uint8_t{0});
         if (in) in.read(reinterpret_cast<char*>(area.data()), static_cast<std::streamsize>(area.size()));
         const auto areaBytes = headerBytes == kSlotHeaderSize ? static_cast<size_t>(in.gcount()) : 0;
-        slot.length = getLe32(slotHeader.data());
+        slot.length = ReadLe32(slotHeader.data());
         slot.lengthInRange = slot.length >= 3 && slot.length <= kImageArea;
         slot.complete = headerBytes == kSlotHeaderSize && areaBytes == kImageArea;
         slot.checksumValid = slot.lengthInRange && ImageChecksumValid(area.data(), slot.length);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/BinaryFile.h"
+#include "update/LittleEndian.h"
 
 namespace qx {
 
@@ -20,25 +21,18 @@ constexpr uint16_t kMagicPe32 = 0x10B;
 constexpr uint16_t kMagicPe32Plus = 0x20B;
 constexpr uint32_t kSecurityEntry = 4;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 }  // namespace
 
 PeCertificateTable ParsePeCertificateTable(const uint8_t* bytes, uint64_t length) {
     PeCertificateTable t;
     if (length < kPeOffsetField + 4 || bytes[0] != 'M' || bytes[1] != 'Z') return t;
-    const uint64_t pe = le32(bytes + kPeOffsetField);
+    const uint64_t pe = ReadLe32(bytes + kPeOffsetField);
     const uint64_t optional = pe + 4 + kCoffHeaderSize;
     if (optional + 2 > length) return t;
     if (bytes[pe] != 'P' || bytes[pe + 1] != 'E' || bytes[pe + 2] != 0 || bytes[pe + 3] != 0)
         return t;
-    const uint16_t optionalSize = le16(bytes + pe + 4 + 16);
-    const uint16_t magic = le16(bytes + optional);
+    const uint16_t optionalSize = ReadLe16(bytes + pe + 4 + 16);
+    const uint16_t magic = ReadLe16(bytes + optional);
     uint64_t countAt = 0;
     if (magic == kMagicPe32) countAt = 92;
     else if (magic == kMagicPe32Plus) countAt = 108;
@@ -46,13 +40,13 @@ PeCertificateTable ParsePeCertificateTable(const uint8_t* bytes, uint64_t length
     const uint64_t directory = countAt + 4;
     if (optionalSize < directory || optional + directory > length) return t;
     t.isPe = true;
-    const uint32_t entries = le32(bytes + optional + countAt);
+    const uint32_t entries = ReadLe32(bytes + optional + countAt);
     const uint64_t entry = directory + 8 * kSecurityEntry;
     // An entry the header does not declare, or that lies outside it, is absent.
     if (entries <= kSecurityEntry || entry + 8 > optionalSize || optional + entry + 8 > length)
         return t;
-    t.offset = le32(bytes + optional + entry);
-    t.size = le32(bytes + optional + entry + 4);
+    t.offset = ReadLe32(bytes + optional + entry);
+    t.size = ReadLe32(bytes + optional + entry + 4);
     return t;
 }
 
