@@ -92,17 +92,17 @@ struct PackedProgram {
             request.picturePath = dir.file("bg.jpg");
         }
         for (int i = 0; i < images; ++i) {
-            SyntheticImageSpec spec;
-            spec.length = 150016 + 512 * static_cast<uint32_t>(i);
-            spec.buildInfo = "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01";
-            spec.seed = static_cast<uint32_t>(i + 1);
+            SyntheticImageSpec synthetic;
+            synthetic.length = 150016 + 512 * static_cast<uint32_t>(i);
+            synthetic.buildInfo = "QXFWR_111020_R,Oct 01 2012,12:00:00,t74a,42A1B2,QX01";
+            synthetic.seed = static_cast<uint32_t>(i + 1);
             std::vector<uint8_t> img;
             std::string error;
-            EXPECT_TRUE(MakeSyntheticImage(spec, img, error)) << error;
+            EXPECT_TRUE(MakeSyntheticImage(synthetic, img, error)) << error;
             const std::string p = dir.file("img" + std::to_string(i) + ".bin");
             save(p, img);
             request.imagePaths.push_back(p);
-            lengths.push_back(spec.length);
+            lengths.push_back(synthetic.length);
         }
         std::string error;
         EXPECT_TRUE(BuildPackage(request, error)) << error;

@@ -445,9 +445,9 @@ TEST(SimBenchScsi, AhciDriverRefusesTheTwelveByteAtaPassThrough) {
     auto sata = test::makerSataDisk(1);
     sata.bus = sim::SimBus::Scsi;
     sata.path = "\\\\?\\scsi#disk&ven_quorvex&prod_one#4&1&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-    SimBenchSpec spec = benchOf({sata, test::usbBridgeDisk(2, "k403")});
-    spec.scsiAta12 = false;
-    test::SimFixture f(spec);
+    SimBenchSpec setup = benchOf({sata, test::usbBridgeDisk(2, "k403")});
+    setup.scsiAta12 = false;
+    test::SimFixture f(setup);
     uint8_t id[512] = {};
     auto r = rawSat(f.path(0), regs(0xEC, 0, 1), DataDir::In, id, 512);
     ASSERT_TRUE(r.ok) << "the system delivered the request";

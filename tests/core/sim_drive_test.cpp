@@ -508,9 +508,9 @@ TEST_F(SimDriveTest, SecurityStateWordsAndRefusals) {
         {"frozen by the system", [](SimDriveSpec&, SimDrive& d) { d.state().frozenBySystem = true; }, 2, 0x0009},
     };
     for (const Case& c : cases) {
-        SimDriveSpec spec = setup;
-        SimDrive d(spec);
-        c.set(spec, d);
+        SimDriveSpec drive = setup;
+        SimDrive d(drive);
+        c.set(drive, d);
         uint8_t id[512];
         run(d, regs(0xEC, 0, 1), DataDir::In, id, 512);
         EXPECT_EQ(word(id, 82) & 0x0002, c.word82Bit1) << c.what;
