@@ -125,6 +125,11 @@ uint32_t nextCodePoint(const std::string& s, size_t& i) {
 }
 #endif
 
+// Word `w` of a 512-byte IDENTIFY DEVICE answer (little-endian).
+uint16_t identifyWord(const uint8_t* identify, size_t w) {
+    return static_cast<uint16_t>(identify[2 * w] | (identify[2 * w + 1] << 8));
+}
+
 // The reason code and the line for the log box when the drive's security state refuses the
 // erase. A drive frozen on Windows was frozen by Windows' own storage driver, which sends
 // SECURITY FREEZE LOCK when it starts (Vista and 7) or lets security commands through only
@@ -196,11 +201,8 @@ std::string PasswordToAnsi(const std::string& utf8) {
 }
 
 SecurityRefusal SecurityRefusalOf(const uint8_t* identify) {
-    const auto word = [identify](size_t w) {
-        return static_cast<uint16_t>(identify[2 * w] | (identify[2 * w + 1] << 8));
-    };
-    const uint16_t commandSets = word(82);
-    const uint16_t security = word(128);
+    const uint16_t commandSets = identifyWord(identify, 82);
+    const uint16_t security = identifyWord(identify, 128);
     if ((commandSets & 0x0002) == 0 || (security & 0x0001) == 0) return SecurityRefusal::NotSupported;
     if ((security & 0x0008) != 0) return SecurityRefusal::Frozen;
     if ((security & 0x0010) != 0) return SecurityRefusal::AttemptsExpired;
@@ -208,7 +210,7 @@ SecurityRefusal SecurityRefusalOf(const uint8_t* identify) {
 }
 
 EraseEstimate NormalEraseEstimate(const uint8_t* identify) {
-    const auto w89 = static_cast<uint16_t>(identify[178] | (identify[179] << 8));
+    const uint16_t w89 = identifyWord(identify, 89);
     EraseEstimate e;
     // The largest value of each format means "more than" the value below it (ATA command
     // set: 255 is more than 508 minutes, 7FFFh more than 65,532 minutes).
@@ -370,7 +372,7 @@ void SecureEraseBtnClick(MainState& state, UserSeam& user) {
         const SecurityRefusal refusal = SecurityRefusalOf(identify);
         if (refusal != SecurityRefusal::None) {
             DbgPrintf("[%d]IDENTIFY word 82 %04Xh, word 128 %04Xh: the erase is not sent\r\n", k,
-                      identify[164] | (identify[165] << 8), identify[256] | (identify[257] << 8));
+                      identifyWord(identify, 82), identifyWord(identify, 128));
             const auto [reason, why] = refusalText(refusal, k);
             failed(reason, why);
             continue;

@@ -250,16 +250,22 @@ Identity scannedIdentity(int l) {
             IdentifyTextTrimmed(identify, kModelOffset, kModelWidth), WwnToText(identify + kWwnOffset)};
 }
 
-// The identity the drive reports now, from IDENTIFY DEVICE data as the drive sends it (text
-// fields in swapped byte pairs).
-Identity reportedIdentity(const uint8_t* identify) {
-    uint8_t fields[512];
-    std::memcpy(fields, identify, sizeof fields);
-    for (const auto& [offset, width] : {std::pair{kSerialOffset, kSerialWidth}, std::pair{kModelOffset, kModelWidth}}) {
-        for (int i = 0; i + 1 < width; i += 2) std::swap(fields[offset + i], fields[offset + i + 1]);
+// A text field of IDENTIFY DEVICE data as the drive sends it (swapped byte pairs), with
+// blanks removed at both ends.
+std::string reportedText(const uint8_t* identify, int offset, int width) {
+    uint8_t field[kModelWidth] = {};  // the widest text field
+    const int n = std::min(width, kModelWidth);
+    for (int i = 0; i + 1 < n; i += 2) {
+        field[i] = identify[offset + i + 1];
+        field[i + 1] = identify[offset + i];
     }
-    return {IdentifyTextTrimmed(fields, kSerialOffset, kSerialWidth),
-            IdentifyTextTrimmed(fields, kModelOffset, kModelWidth), WwnToText(fields + kWwnOffset)};
+    return IdentifyTextTrimmed(field, 0, n);
+}
+
+// The identity the drive reports now, from IDENTIFY DEVICE data as the drive sends it.
+Identity reportedIdentity(const uint8_t* identify) {
+    return {reportedText(identify, kSerialOffset, kSerialWidth),
+            reportedText(identify, kModelOffset, kModelWidth), WwnToText(identify + kWwnOffset)};
 }
 
 }  // namespace
@@ -303,12 +309,7 @@ DriveAfterUpdate ReadDriveAfterUpdate(int l, const std::vector<uint8_t>& imageBu
         after.reason = "read-back-identify-failed";
         return after;
     }
-    uint8_t firmware[kFirmwareWidth];
-    for (int i = 0; i + 1 < kFirmwareWidth; i += 2) {
-        firmware[i] = identify[kFirmwareOffset + i + 1];
-        firmware[i + 1] = identify[kFirmwareOffset + i];
-    }
-    after.firmware = IdentifyTextTrimmed(firmware, 0, kFirmwareWidth);
+    after.firmware = reportedText(identify, kFirmwareOffset, kFirmwareWidth);
     std::vector<uint8_t> work(kWorkBufferSize, 0);
     VA_EnableVendorCmd(device, true);
     const bool read = VP_GetSystemInfo(device, work.data());
@@ -360,13 +361,9 @@ OutcomeReason reasonWithCodes(const char* code, const BuildCodes& d) {
              {"buildDate", BuildCodes::shown(d.date)}}};
 }
 
-
 }  // namespace
 
-std::string BatteryRefusal() {
-    SystemInfoSource* system = platform().system;
-    if (system == nullptr) return {};
-    const PowerSource power = system->powerSource();
+std::string BatteryRefusal(const PowerSource& power) {
     if (!power.onBattery || power.batteryPercent < 0 || power.batteryPercent >= kMinBatteryPercent) return {};
     return "The computer runs on its battery at " + std::to_string(power.batteryPercent) +
            " %: connect it to mains power before updating the firmware (below " +
@@ -419,10 +416,11 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user) {
     }
 
     // A computer that runs on a low battery may go off half-way through a flash.
-    const std::string battery = BatteryRefusal();
+    const PowerSource power = platform().system != nullptr ? platform().system->powerSource() : PowerSource{};
+    const std::string battery = BatteryRefusal(power);
     if (!battery.empty()) {
         DbgPrintf("%s\r\n", battery.c_str());
-        user.outcomeReason(-1, {"battery-low", {{"batteryPercent", std::to_string(platform().system->powerSource().batteryPercent)}}});
+        user.outcomeReason(-1, {"battery-low", {{"batteryPercent", std::to_string(power.batteryPercent)}}});
         user.notice(state.caption, battery, BoxIcon::Warning);
         UnlockButtons(state, user);
         return;

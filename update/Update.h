@@ -6,6 +6,7 @@
 
 #include "app/MainState.h"
 #include "app/UserSeam.h"
+#include "platform/Platform.h"
 
 namespace qx {
 
@@ -15,7 +16,7 @@ void DownloadCodeBtnClick(MainState& state, UserSeam& user);
 constexpr int kMinBatteryPercent = 25;
 // The refusal text when the computer runs on its battery below kMinBatteryPercent; empty
 // on mains power, without a battery or when the charge is unknown.
-std::string BatteryRefusal();
+std::string BatteryRefusal(const PowerSource& power);
 
 // The notice of a package refused by its whole check (CheckPackageWhole), with its reason.
 std::string PackageRefusalText(const std::string& reason);
