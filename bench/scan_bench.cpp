@@ -13,8 +13,8 @@
 
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
-#include "app/MainState.h"
-#include "app/UserSeam.h"
+#include "app/core/MainState.h"
+#include "app/core/UserSeam.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"
 #include "platform/Platform.h"

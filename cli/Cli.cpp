@@ -18,7 +18,7 @@
 #include "QXLib/DbgLog.h"
 #include "QXLib/Smart.h"
 #include "QXLib/Transport.h"
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "cli/CliBackend.h"
 #include "cli/CliPackage.h"
 #include "cli/TerminalUser.h"

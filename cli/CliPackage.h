@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "update/Package.h"
 
 namespace qx::cli {

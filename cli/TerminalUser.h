@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/UserSeam.h"
+#include "app/core/UserSeam.h"
 #include "devices/Scan.h"
 
 namespace qx::cli {

@@ -1,10 +1,10 @@
-# The toolkit-free JPEG decoder (app/JpegDecode): a small library of its own rather than a
+# The toolkit-free JPEG decoder (app/core/JpegDecode): a small library of its own rather than a
 # part of qxcore, so the core and the front ends that show no picture (the command-line
 # tool) carry no libjpeg, and the Windows build, which decodes with the system's codec,
 # none at all. The Qt window (app/qt/JpegPicture) and the fuzz target link it.
 if(NOT WIN32)
   find_package(JPEG REQUIRED)
-  add_library(qxjpeg STATIC ${CMAKE_SOURCE_DIR}/app/JpegDecode.cpp ${CMAKE_SOURCE_DIR}/app/JpegDecode.h)
+  add_library(qxjpeg STATIC ${CMAKE_SOURCE_DIR}/app/core/JpegDecode.cpp ${CMAKE_SOURCE_DIR}/app/core/JpegDecode.h)
   target_include_directories(qxjpeg PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(qxjpeg PUBLIC JPEG::JPEG)
   target_compile_options(qxjpeg PRIVATE ${QX_WARNINGS})

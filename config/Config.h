@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/UserSeam.h"
+#include "app/core/UserSeam.h"
 
 namespace qx {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 
 namespace qx {
 

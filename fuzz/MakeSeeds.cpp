@@ -13,7 +13,7 @@
 #include "QXLib/SystemInfo.h"
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "devices/Discovery.h"
 #include "devices/Scan.h"
 #include "platform/sim/SimBench.h"

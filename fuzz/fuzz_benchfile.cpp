@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "devices/Scan.h"
 #include "platform/sim/SimBench.h"
 #include "support/FuzzPlatform.h"

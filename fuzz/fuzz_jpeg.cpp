@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/JpegDecode.h"
+#include "app/core/JpegDecode.h"
 
 using namespace qx;
 

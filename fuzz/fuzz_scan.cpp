@@ -7,7 +7,7 @@
 #include <string>
 
 #include "QXLib/Transport.h"
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"
 #include "support/FuzzPlatform.h"

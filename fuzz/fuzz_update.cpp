@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "devices/Scan.h"
 #include "platform/sim/SimBench.h"
 #include "support/FuzzPlatform.h"

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/MainState.h"
-#include "app/UserSeam.h"
+#include "app/core/MainState.h"
+#include "app/core/UserSeam.h"
 
 namespace qx {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/MainState.h"
-#include "app/UserSeam.h"
+#include "app/core/MainState.h"
+#include "app/core/UserSeam.h"
 #include "platform/Platform.h"
 
 namespace qx {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/MainState.h"
-#include "app/UserSeam.h"
+#include "app/core/MainState.h"
+#include "app/core/UserSeam.h"
 #include "platform/Platform.h"
 
 namespace qx {

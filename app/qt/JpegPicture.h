@@ -1,5 +1,5 @@
 // JPEG pictures (the package's background picture, GUI_Main.jpg) for the Qt window: the
-// toolkit-free decoder of app/JpegDecode, wrapped into QImage and QString.
+// toolkit-free decoder of app/core/JpegDecode, wrapped into QImage and QString.
 #pragma once
 
 #include <QImage>
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/JpegDecode.h"
+#include "app/core/JpegDecode.h"
 
 namespace qx {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/qt/MainForm.h"
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "platform/HostPlatform.h"
 #include "platform/Platform.h"
 #include "app/qt/InformationForm.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/DriveListRules.h"
-#include "app/MainState.h"
-#include "app/UserSeam.h"
+#include "app/core/DriveListRules.h"
+#include "app/core/MainState.h"
+#include "app/core/UserSeam.h"
 
 class TShutDownForm;
 class TInformationForm;

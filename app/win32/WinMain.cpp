@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "app/win32/InformationForm.h"
 #include "app/win32/MainForm.h"
 #include "app/win32/ShutDownForm.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/DriveListRules.h"
+#include "app/core/DriveListRules.h"
 
 namespace qx {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "QXLib/DbgLog.h"
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "devices/Scan.h"
 #include "platform/Utf8Path.h"
 #include "support/ProcedureBench.h"

@@ -12,7 +12,7 @@
 
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "devices/Discovery.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"

@@ -13,7 +13,7 @@
 
 #include <jpeglib.h>
 
-#include "app/JpegDecode.h"
+#include "app/core/JpegDecode.h"
 #include "support/TempDir.h"
 
 namespace qx {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 #include "support/ScriptedUser.h"
 #include "support/SimFixture.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/UserSeam.h"
+#include "app/core/UserSeam.h"
 #include "platform/Platform.h"
 
 namespace qx::test {

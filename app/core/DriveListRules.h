@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 
 namespace qx {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/UserSeam.h"
+#include "app/core/UserSeam.h"
 
 namespace qx {
 

@@ -1,5 +1,5 @@
 // Creation of the main window's state and the common steps of the action buttons.
-#include "app/MainState.h"
+#include "app/core/MainState.h"
 
 #include <cstdio>
 #include <limits>

@@ -1,7 +1,7 @@
 // libjpeg decoding with an error manager that returns to us (setjmp/longjmp) instead of
 // ending the process. Everything libjpeg allocates belongs to the decompressor, so one
 // jpeg_destroy_decompress on every way out releases it.
-#include "app/JpegDecode.h"
+#include "app/core/JpegDecode.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // Single-check rule, click recount and cell colouring of the drive list.
-#include "app/DriveListRules.h"
+#include "app/core/DriveListRules.h"
 
 namespace qx {
 
