@@ -1,9 +1,29 @@
 // qxupdater-cli list: the drives of the scan, as a table or a JSON document.
 #include <algorithm>
+#include <cstdlib>
 
 #include "cli/Program.h"
 
 namespace qx::cli::detail {
+
+namespace {
+
+// A drive of the scan as the document of list shows it.
+Json driveJson(const Drive& d) {
+    Json j;
+    j["disk"] = d.disk;
+    j["model"] = d.row.model;
+    j["serial"] = d.row.serial;
+    j["firmware"] = d.row.firmware;
+    j["capacityGB"] = std::strtoull(d.row.capacity.c_str(), nullptr, 10);
+    j["bus"] = d.bus;
+    j["busKind"] = busKindName(d.busKind);
+    j["path"] = d.path;
+    j["driveLetter"] = d.letter.empty() ? Json(nullptr) : Json(d.letter);
+    return j;
+}
+
+}  // namespace
 
 Outcome Program::list() {
     if (request_.json) {

@@ -1,8 +1,8 @@
 // qxupdater-cli inside: what the files of the program share (not part of Cli.h). Program is
 // one run of the command line; its steps live in files by concern: Arguments.cpp (the
 // command line and the checks before a drive is touched), Session.cpp (the back-end, the
-// scan and the choice of drives), Json.cpp (the JSON documents), one *Command.cpp per
-// subcommand, and Cli.cpp (the run from start to end).
+// scan and the choice of drives), Json.cpp (the JSON document of a run), one *Command.cpp
+// per subcommand, and Cli.cpp (the run from start to end).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -67,10 +67,6 @@ struct Drive {
     std::string letter;  // "" or "E"
 };
 
-// Texts from a drive may hold any bytes: invalid UTF-8 is replaced, never thrown on.
-std::string dumpJson(const Json& j);
-// A drive of the scan as the JSON documents show it.
-Json driveJson(const Drive& d);
 // "DEVICE_IDE", "DEVICE_SCSI", "DEVICE_USB" or "none".
 const char* busKindName(int32_t kind);
 // Without the spaces around it.

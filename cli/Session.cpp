@@ -60,6 +60,15 @@ std::vector<Drive> collectDrives(const MainState& state, TerminalUser& user) {
 
 }  // namespace
 
+const char* busKindName(int32_t kind) {
+    switch (kind) {
+        case 1: return "DEVICE_IDE";
+        case 2: return "DEVICE_SCSI";
+        case 3: return "DEVICE_USB";
+        default: return "none";
+    }
+}
+
 std::string trim(const std::string& s) {
     const size_t b = s.find_first_not_of(' ');
     if (b == std::string::npos) return {};
