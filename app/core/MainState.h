@@ -65,6 +65,15 @@ struct MainState {
 extern const char* const kNotElevatedNotice;
 extern const char* const kUnreadableSelfNotice;
 
+// The title a main window has from its creation, for its caption and the application title:
+// "Quorvex t74 Toolbox A.1.19(RC2)".
+std::string StartTitle();
+
+// The caption package mode gives the main window at its first showing: the header's product
+// name, the utility's version text and, in square brackets, the header's version text. The
+// header's texts are 8-bit characters of the maker's tool (Latin-1); the caption is UTF-8.
+std::string PackageCaption(const std::array<uint8_t, 512>& header);
+
 // Creation of the main window, toolkit-free part: caption and application title, RDMode
 // off, IniPath, ExeFileSize, PackageMode, configuration load in file mode, custom title.
 // Returns an empty text on success, otherwise the error text that ends the program

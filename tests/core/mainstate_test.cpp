@@ -2,6 +2,8 @@
 // configuration in file mode) and the common steps of the action buttons.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -319,6 +321,43 @@ TEST_F(ActionStepsTest, CountClearsEveryStatusInOrderAndLeavesTheBookkeepingAlon
 TEST_F(ActionStepsTest, CountOfAnEmptyListIsZero) {
     EXPECT_EQ(CountCheckedRows(state, user), 0);
     EXPECT_TRUE(user.calls.empty());
+}
+
+
+// The titles both desktop front ends show: the start title, and package mode's caption
+// built from the header's fields (Latin-1 texts, NUL-terminated within their widths).
+TEST(MainTitles, StartTitleIsTheDefaultTitle) { EXPECT_EQ(StartTitle(), kDefaultTitle); }
+
+TEST(MainTitles, PackageCaptionIsProductVersionAndBracketedPackageVersion) {
+    std::array<uint8_t, 512> header{};
+    const std::string version = "1.06";
+    const std::string product = "Fast SSD";
+    std::copy(version.begin(), version.end(), header.begin());
+    std::copy(product.begin(), product.end(), header.begin() + 14);
+    EXPECT_EQ(PackageCaption(header), "Fast SSD A.1.19(RC2) [1.06]");
+}
+
+TEST(MainTitles, PackageCaptionOfAZeroHeaderKeepsItsBlanksAndBrackets) {
+    const std::array<uint8_t, 512> header{};
+    EXPECT_EQ(PackageCaption(header), " A.1.19(RC2) []");
+}
+
+TEST(MainTitles, PackageCaptionReadsEightBitCharactersAsLatin1) {
+    std::array<uint8_t, 512> header{};
+    header[0] = 'v';
+    header[1] = 0xB2;  // superscript two
+    header[14] = 'S';
+    header[15] = 0xE9;  // e acute
+    header[16] = 0xFF;  // y diaeresis
+    EXPECT_EQ(PackageCaption(header), "S\xC3\xA9\xC3\xBF A.1.19(RC2) [v\xC2\xB2]");
+}
+
+TEST(MainTitles, PackageCaptionStopsEachTextAtItsFieldWidth) {
+    std::array<uint8_t, 512> header{};
+    std::fill(header.begin(), header.begin() + 14, static_cast<uint8_t>('7'));      // no NUL
+    std::fill(header.begin() + 14, header.begin() + 26, static_cast<uint8_t>('P'));  // no NUL
+    header[26] = 'X';
+    EXPECT_EQ(PackageCaption(header), "PPPPPPPPPPPP A.1.19(RC2) [77777777777777]");
 }
 
 }  // namespace
