@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "QXLib/DbgLog.h"
 #include "config/Config.h"
@@ -65,6 +66,19 @@ std::string StartTitle() { return std::string("Quorvex ") + kControllerModel + "
 std::string PackageCaption(const std::array<uint8_t, 512>& header) {
     return latin1ToUtf8(HeaderProductName(header)) + " " + kVersionText + " [" +
            latin1ToUtf8(HeaderVersionText(header)) + "]";
+}
+
+PackageShowing ReadPackageShowing(MainState& state) {
+    PackageStartup startup = ReadPackageStartup(state.ExePath);
+    state.PackageHeader = startup.header;
+    PackageShowing showing;
+    showing.opened = startup.opened;
+    showing.pictureFlag = HeaderPictureFlag(state.PackageHeader);
+    if (showing.opened) {
+        showing.caption = PackageCaption(state.PackageHeader);
+        if (showing.pictureFlag) showing.picture = std::move(startup.picture);
+    }
+    return showing;
 }
 
 std::string CreateMainState(MainState& state, UserSeam& user) {

@@ -420,22 +420,18 @@ void TMainForm::runScanAfterPaint() {
 bool TMainForm::firstShowWork() {
     setWindowIcon(QIcon(QStringLiteral(":/ICON_DEFAULT")));
     if (state_.PackageMode) {
-        const qx::PackageStartup startup = qx::ReadPackageStartup(state_.ExePath);
-        state_.PackageHeader = startup.header;
-        const bool pictureFlag = qx::HeaderPictureFlag(state_.PackageHeader);
-        if (startup.opened) {
-            setCaption(qx::PackageCaption(state_.PackageHeader));
-            if (pictureFlag) {
-                QImage picture;
-                QString error;
-                if (!qx::DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error)) {
-                    qx::ShowErrorBox(appTitle_, error);
-                    return false;
-                }
-                Image2->setPixmap(QPixmap::fromImage(picture));
+        const qx::PackageShowing showing = qx::ReadPackageShowing(state_);
+        if (showing.opened) setCaption(showing.caption);
+        if (!showing.picture.empty()) {
+            QImage picture;
+            QString error;
+            if (!qx::DecodeJpeg(showing.picture.data(), showing.picture.size(), picture, error)) {
+                qx::ShowErrorBox(appTitle_, error);
+                return false;
             }
+            Image2->setPixmap(QPixmap::fromImage(picture));
         }
-        Image2->setVisible(pictureFlag);
+        Image2->setVisible(showing.pictureFlag);
         return true;
     }
     const QFileInfo file(QStringLiteral("GUI_Main.jpg"));  // the current working directory

@@ -268,22 +268,18 @@ bool TMainForm::firstShowWork() {
         SendMessageW(w, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     }
     if (state_.PackageMode) {
-        const qx::PackageStartup startup = qx::ReadPackageStartup(state_.ExePath);
-        state_.PackageHeader = startup.header;
-        const bool pictureFlag = qx::HeaderPictureFlag(state_.PackageHeader);
-        if (startup.opened) {
-            setCaption(qx::PackageCaption(state_.PackageHeader));
-            if (pictureFlag) {
-                Picture picture;
-                std::string error;
-                if (!DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error, LayoutDpi())) {
-                    ShowErrorBox(state_.appTitle, error);
-                    return false;
-                }
-                setPicture(picture.bitmap);
+        const qx::PackageShowing showing = qx::ReadPackageShowing(state_);
+        if (showing.opened) setCaption(showing.caption);
+        if (!showing.picture.empty()) {
+            Picture picture;
+            std::string error;
+            if (!DecodeJpeg(showing.picture.data(), showing.picture.size(), picture, error, LayoutDpi())) {
+                ShowErrorBox(state_.appTitle, error);
+                return false;
             }
+            setPicture(picture.bitmap);
         }
-        ShowWindow(Image2, pictureFlag ? SW_SHOWNA : SW_HIDE);
+        ShowWindow(Image2, showing.pictureFlag ? SW_SHOWNA : SW_HIDE);
         return true;
     }
     const DWORD attributes = GetFileAttributesW(L"GUI_Main.jpg");  // the current working directory
