@@ -1,4 +1,4 @@
-// Single-check rule, click recount and cell colouring of the drive list.
+// Single-check rule, click recount, check-box edges and cell colouring of the drive list.
 #include "app/core/DriveListRules.h"
 
 namespace qx {
@@ -36,6 +36,21 @@ void ListView1Click(MainState& state, CheckBoxes& boxes) {
             state.CheckedIndex = i;
         }
     }
+}
+
+void CheckBoxEdges::appended(int rows) {
+    if (rows <= 0) return;
+    known_.resize(static_cast<size_t>(rows), false);
+    known_[static_cast<size_t>(rows) - 1] = false;
+}
+
+bool CheckBoxEdges::changed(int row, bool checked) {
+    if (adding_ || row < 0) return false;
+    const auto at = static_cast<size_t>(row);
+    if (known_.size() <= at) known_.resize(at + 1, false);
+    if (known_[at] == checked) return false;  // a change of text, not of the box
+    known_[at] = checked;
+    return true;
 }
 
 CellStyle SubItemStyle(std::string_view text) {

@@ -3,12 +3,14 @@
 
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "QXLib/DbgLog.h"
 #include "config/Config.h"
 #include "devices/DeviceLock.h"
 #include "platform/Platform.h"
 #include "platform/BinaryFile.h"
+#include "update/Package.h"
 
 namespace qx {
 
@@ -31,6 +33,22 @@ int32_t executableSize(const std::string& path) {
     return clamped(end);
 }
 
+// Each 8-bit character as the Unicode character of the same number, in UTF-8.
+std::string latin1ToUtf8(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 const char* const kNotElevatedNotice =
@@ -43,9 +61,28 @@ const char* const kUnreadableSelfNotice =
     "network drives the user mapped, for example).\nCopy the program to a folder on a local "
     "disk and start it from there.";
 
+std::string StartTitle() { return std::string("Quorvex ") + kControllerModel + " Toolbox " + kVersionText; }
+
+std::string PackageCaption(const std::array<uint8_t, 512>& header) {
+    return latin1ToUtf8(HeaderProductName(header)) + " " + kVersionText + " [" +
+           latin1ToUtf8(HeaderVersionText(header)) + "]";
+}
+
+PackageShowing ReadPackageShowing(MainState& state) {
+    PackageStartup startup = ReadPackageStartup(state.ExePath);
+    state.PackageHeader = startup.header;
+    PackageShowing showing;
+    showing.opened = startup.opened;
+    showing.pictureFlag = HeaderPictureFlag(state.PackageHeader);
+    if (showing.opened) {
+        showing.caption = PackageCaption(state.PackageHeader);
+        if (showing.pictureFlag) showing.picture = std::move(startup.picture);
+    }
+    return showing;
+}
+
 std::string CreateMainState(MainState& state, UserSeam& user) {
-    const std::string creationTitle =
-        std::string("Quorvex ") + kControllerModel + " Toolbox " + kVersionText;
+    const std::string creationTitle = StartTitle();
     state.caption = creationTitle;
     state.appTitle = creationTitle;
 

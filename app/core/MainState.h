@@ -65,6 +65,28 @@ struct MainState {
 extern const char* const kNotElevatedNotice;
 extern const char* const kUnreadableSelfNotice;
 
+// The title a main window has from its creation, for its caption and the application title:
+// "Quorvex t74 Toolbox A.1.19(RC2)".
+std::string StartTitle();
+
+// The caption package mode gives the main window at its first showing: the header's product
+// name, the utility's version text and, in square brackets, the header's version text. The
+// header's texts are 8-bit characters of the maker's tool (Latin-1); the caption is UTF-8.
+std::string PackageCaption(const std::array<uint8_t, 512>& header);
+
+// What package mode's first showing puts up. `opened`: the executable could be opened, so
+// the caption becomes `caption` (PackageCaption) and, with the header's picture flag set,
+// `picture` (the picture area) is decoded into the background. The background shows
+// exactly when `pictureFlag` is set.
+struct PackageShowing {
+    bool opened = false;
+    bool pictureFlag = false;
+    std::string caption;
+    std::vector<uint8_t> picture;
+};
+// The start-up read of the package in package mode, its header kept in `PackageHeader`.
+PackageShowing ReadPackageShowing(MainState& state);
+
 // Creation of the main window, toolkit-free part: caption and application title, RDMode
 // off, IniPath, ExeFileSize, PackageMode, configuration load in file mode, custom title.
 // Returns an empty text on success, otherwise the error text that ends the program

@@ -69,9 +69,6 @@ QMessageBox::Icon toQtIcon(BoxIcon icon) {
 
 QString fromText(const std::string& text) { return QString::fromStdString(text); }
 
-// Texts of the package header are 8-bit characters of the maker's tool.
-std::string headerText(const std::string& bytes) { return QString::fromLatin1(bytes).toStdString(); }
-
 // Colours each sub-item cell by its text; the row caption keeps the list's own font.
 class CellDelegate : public QStyledItemDelegate {
 public:
@@ -186,7 +183,7 @@ QRect DriveListView::checkBoxRect(int row) const {
 }
 
 void DriveListView::appendRow(const DriveRow& row) {
-    adding_ = true;
+    const CheckBoxEdges::RowsChanging adding(edges_);
     const int r = rowCount();
     insertRow(r);
     auto cell = [](const std::string& text) {
@@ -202,27 +199,19 @@ void DriveListView::appendRow(const DriveRow& row) {
     setItem(r, 2, cell(row.serial));
     setItem(r, 3, cell(row.firmware));
     setItem(r, 4, cell(row.capacity));
-    known_.resize(static_cast<size_t>(rowCount()), false);
-    known_[static_cast<size_t>(r)] = false;
-    adding_ = false;
+    edges_.appended(rowCount());
 }
 
 void DriveListView::removeAllRows() {
-    adding_ = true;
+    const CheckBoxEdges::RowsChanging removing(edges_);
     setRowCount(0);
-    known_.clear();
-    adding_ = false;
+    edges_.cleared();
 }
 
 void DriveListView::itemChangedSlot(QTableWidgetItem* changed) {
-    if (adding_ || changed == nullptr || changed->column() != 0) return;
+    if (changed == nullptr || changed->column() != 0) return;
     const int row = changed->row();
-    if (row < 0) return;
-    if (known_.size() <= static_cast<size_t>(row)) known_.resize(static_cast<size_t>(row) + 1, false);
-    const bool now = changed->checkState() == Qt::Checked;
-    if (known_[static_cast<size_t>(row)] == now) return;  // a change of text, not of the box
-    known_[static_cast<size_t>(row)] = now;
-    if (onItemChecked) onItemChecked(row);
+    if (edges_.changed(row, changed->checkState() == Qt::Checked) && onItemChecked) onItemChecked(row);
 }
 
 // The space bar toggles the box of the focused row, whichever cell has the focus.
@@ -431,24 +420,18 @@ void TMainForm::runScanAfterPaint() {
 bool TMainForm::firstShowWork() {
     setWindowIcon(QIcon(QStringLiteral(":/ICON_DEFAULT")));
     if (state_.PackageMode) {
-        const qx::PackageStartup startup = qx::ReadPackageStartup(state_.ExePath);
-        state_.PackageHeader = startup.header;
-        const bool pictureFlag = qx::HeaderPictureFlag(state_.PackageHeader);
-        if (startup.opened) {
-            setCaption(qx::headerText(qx::HeaderProductName(state_.PackageHeader)) + " " +
-                       qx::kVersionText + " [" +
-                       qx::headerText(qx::HeaderVersionText(state_.PackageHeader)) + "]");
-            if (pictureFlag) {
-                QImage picture;
-                QString error;
-                if (!qx::DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error)) {
-                    qx::ShowErrorBox(appTitle_, error);
-                    return false;
-                }
-                Image2->setPixmap(QPixmap::fromImage(picture));
+        const qx::PackageShowing showing = qx::ReadPackageShowing(state_);
+        if (showing.opened) setCaption(showing.caption);
+        if (!showing.picture.empty()) {
+            QImage picture;
+            QString error;
+            if (!qx::DecodeJpeg(showing.picture.data(), showing.picture.size(), picture, error)) {
+                qx::ShowErrorBox(appTitle_, error);
+                return false;
             }
+            Image2->setPixmap(QPixmap::fromImage(picture));
         }
-        Image2->setVisible(pictureFlag);
+        Image2->setVisible(showing.pictureFlag);
         return true;
     }
     const QFileInfo file(QStringLiteral("GUI_Main.jpg"));  // the current working directory

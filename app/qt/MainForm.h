@@ -71,8 +71,7 @@ protected:
 
 private:
     void itemChangedSlot(QTableWidgetItem* item);
-    std::vector<bool> known_;  // last reported state of each row's box
-    bool adding_ = false;
+    CheckBoxEdges edges_;
 };
 
 // The invisible square of the RD-mode hot spot.

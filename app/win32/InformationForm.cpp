@@ -23,8 +23,8 @@ TInformationForm::TInformationForm(HWND owner) : owner_(owner) {
     const int dpi = LayoutDpi();
     const RECT memo = ScaledRect(8, 16, 361, 289, dpi);
     const RECT button = ScaledRect(136, 408, 91, 25, dpi);
-    font_ = PixelFont(L"Tahoma", 11);
-    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    font_.reset(PixelFont(L"Tahoma", 11));
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     // Fixed places: the controls keep their place and size when the window is resized.
     SMARTMemo = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
@@ -32,19 +32,18 @@ TInformationForm::TInformationForm(HWND owner) : owner_(owner) {
                                 memo.left, memo.top, memo.right - memo.left, memo.bottom - memo.top, hwnd_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SMARTMEMO)),
                                 Instance(), nullptr);
-    SendMessageW(SMARTMemo, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageW(SMARTMemo, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     SendMessageW(SMARTMemo, EM_SETLIMITTEXT, 0, 0);
     GetSmartInfoBn = CreateWindowExW(0, L"BUTTON", L"Get Smart Info", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
                                      button.left, button.top, button.right - button.left,
                                      button.bottom - button.top, hwnd_,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GETSMARTINFOBN)), Instance(),
                                      nullptr);
-    SendMessageW(GetSmartInfoBn, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageW(GetSmartInfoBn, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
 }
 
 TInformationForm::~TInformationForm() {
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    if (font_) DeleteObject(font_);
 }
 
 void TInformationForm::showModal() {
@@ -76,16 +75,8 @@ LRESULT TInformationForm::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
             }
             break;
-        case WM_GETFONT:
-            return reinterpret_cast<LRESULT>(font_);  // the window's default font
-        case WM_CLOSE:
-            done_ = true;  // hidden, never destroyed before the program ends
-            return 0;
-        case WM_NCDESTROY:
-            hwnd_ = nullptr;
-            break;
         default:
             break;
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return ModalFormMessage(hwnd, msg, wParam, lParam, font_.get(), hwnd_, done_);
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/win32/WinUi.h"
+
 enum InformationFormControl : int { IDC_SMARTMEMO = 400, IDC_GETSMARTINFOBN };
 
 class TInformationForm {
@@ -30,6 +32,6 @@ public:
 private:
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
-    HFONT font_ = nullptr;
+    qx::win32::UniqueFont font_;
     bool done_ = true;
 };

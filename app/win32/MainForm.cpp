@@ -44,13 +44,6 @@ UINT boxIcon(BoxIcon icon) {
     return 0;
 }
 
-// Texts of the package header are 8-bit characters of the maker's tool (Latin-1).
-std::string headerText(const std::string& bytes) {
-    std::wstring wide;
-    for (unsigned char c : bytes) wide.push_back(static_cast<wchar_t>(c));
-    return Narrow(wide);
-}
-
 // The background picture: drawn at its top-left corner, behind every other control; mouse
 // presses fall through to the window (the hot spot lies under it).
 LRESULT CALLBACK ImageProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -146,7 +139,7 @@ private:
 
 TMainForm::TMainForm() {
     registerClasses();
-    const std::string startTitle = std::string("Quorvex ") + qx::kControllerModel + " Toolbox " + qx::kVersionText;
+    const std::string startTitle = qx::StartTitle();
     appWindow_ = CreateWindowExW(0, kApplicationClass, Widen(startTitle).c_str(),
                                  WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, GetSystemMetrics(SM_CXSCREEN) / 2,
                                  GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, Instance(), nullptr);
@@ -154,15 +147,16 @@ TMainForm::TMainForm() {
     AdjustWindowRectEx(&outer, kMainStyle, FALSE, 0);
     hwnd_ = CreateWindowExW(0, kMainClass, Widen(startTitle).c_str(), kMainStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             outer.right - outer.left, outer.bottom - outer.top, appWindow_, nullptr, Instance(), this);
-    if (!hwnd_ || !appWindow_) throw std::runtime_error("The main window cannot be created");
-    SetWindowLongPtrW(appWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(hwnd_));
-    buildLayout();
+    // A failure from here on destroys what was made; the fonts, icons and the list's
+    // subclass go with their holders.
     try {
+        if (!hwnd_ || !appWindow_) throw std::runtime_error("The main window cannot be created");
+        SetWindowLongPtrW(appWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(hwnd_));
+        buildLayout();
         const std::string error = qx::CreateMainState(state_, *this);
         if (!error.empty()) throw std::runtime_error(error);
     } catch (...) {
-        DestroyWindow(hwnd_);
-        DestroyWindow(appWindow_);
+        destroyWindows();
         throw;
     }
     ApplicationTitle() = state_.appTitle;
@@ -171,34 +165,31 @@ TMainForm::TMainForm() {
     CentreWindow(hwnd_);
 }
 
-TMainForm::~TMainForm() {
+// The windows go before the fonts, icons and picture they show (the members' holders).
+TMainForm::~TMainForm() { destroyWindows(); }
+
+void TMainForm::destroyWindows() {
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     if (appWindow_ && IsWindow(appWindow_)) DestroyWindow(appWindow_);
-    for (HGDIOBJ o : {static_cast<HGDIOBJ>(formFont_), static_cast<HGDIOBJ>(listFont_),
-                      static_cast<HGDIOBJ>(listBoldFont_), static_cast<HGDIOBJ>(memoFont_),
-                      static_cast<HGDIOBJ>(buttonFont_), static_cast<HGDIOBJ>(picture_)})
-        if (o) DeleteObject(o);
-    if (icon_) DestroyIcon(icon_);
-    if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
 void TMainForm::buildLayout() {
     Shape1 = ScaledRect(2, 529, 15, 15, LayoutDpi());
-    formFont_ = PixelFont(L"MS Sans Serif", 11);
-    listFont_ = PixelFont(L"Courier New", 11);
-    listBoldFont_ = PixelFont(L"Courier New", 11, true);
-    memoFont_ = PixelFont(L"Courier New", 12);
-    buttonFont_ = PixelFont(L"MS Sans Serif", 13);
-    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_), FALSE);
+    formFont_.reset(PixelFont(L"MS Sans Serif", 11));
+    listFont_.reset(PixelFont(L"Courier New", 11));
+    listBoldFont_.reset(PixelFont(L"Courier New", 11, true));
+    memoFont_.reset(PixelFont(L"Courier New", 12));
+    buttonFont_.reset(PixelFont(L"MS Sans Serif", 13));
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.get()), FALSE);
 
     // Created in the tab order: the list, "Scan for Drives", "Update Firmware", "Exit", the
     // log box, "Secure Erase", "Smart Info".
     ListView1 = child(hwnd_, WC_LISTVIEWW, L"",
                       WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
                       WS_EX_CLIENTEDGE, 0, 117, 802, 218, IDC_LISTVIEW1);
-    SendMessageW(ListView1, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
+    SendMessageW(ListView1, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_.get()), FALSE);
     ListView_SetExtendedListViewStyle(ListView1, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    SetWindowSubclass(ListView1, ListSubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    listSubclass_.install(ListView1, ListSubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
     const wchar_t* headers[] = {L"Disk", L"Model", L"Serial No.", L"FW Rev.", L"Capacity(GB)", L"Status"};
     const int widths[] = {43, 270, 160, 90, 105, 130};
     for (int c = 0; c < 6; ++c) {
@@ -214,7 +205,7 @@ void TMainForm::buildLayout() {
     auto button = [&](const wchar_t* caption, int left, int width, bool enabled, int id) {
         HWND b = child(hwnd_, L"BUTTON", caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | (enabled ? 0 : WS_DISABLED),
                        0, left, 528, width, 20, id);
-        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_), FALSE);
+        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_.get()), FALSE);
         return b;
     };
     ScanBn = button(L"Scan for Drives", 463, 100, true, IDC_SCANBN);
@@ -224,7 +215,7 @@ void TMainForm::buildLayout() {
     Memo1 = child(hwnd_, L"EDIT", L"",
                   WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
                   WS_EX_CLIENTEDGE, 2, 342, 794, 147, IDC_MEMO1);
-    SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(memoFont_), FALSE);
+    SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(memoFont_.get()), FALSE);
     SendMessageW(Memo1, EM_SETLIMITTEXT, 0, 0);  // as much text as the box can hold
 
     SecureEraseBtn = button(L"Secure Erase", 8, 111, false, IDC_SECUREERASEBTN);
@@ -232,7 +223,7 @@ void TMainForm::buildLayout() {
 
     // Never shown: one entry per drive of the drive table.
     DeviceList = child(hwnd_, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 8, 408, 441, 21, IDC_DEVICELIST);
-    SendMessageW(DeviceList, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_), FALSE);
+    SendMessageW(DeviceList, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.get()), FALSE);
 
     // Hidden until a picture is shown; below every other control.
     Image2 = child(hwnd_, kImageClass, L"", 0, 0, 0, 0, 801, 601, IDC_IMAGE2);
@@ -250,9 +241,8 @@ void TMainForm::setCaption(const std::string& caption) {
 }
 
 void TMainForm::setPicture(HBITMAP bitmap) {
-    if (picture_) DeleteObject(picture_);
-    picture_ = bitmap;
-    SetWindowLongPtrW(Image2, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(picture_));
+    picture_.reset(bitmap);
+    SetWindowLongPtrW(Image2, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(picture_.get()));
     InvalidateRect(Image2, nullptr, TRUE);
 }
 
@@ -268,33 +258,28 @@ void TMainForm::show() {
 
 bool TMainForm::firstShowWork() {
     if (!icon_) {
-        icon_ = static_cast<HICON>(LoadImageW(Instance(), L"ICON_DEFAULT", IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                              GetSystemMetrics(SM_CYICON), 0));
-        smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), L"ICON_DEFAULT", IMAGE_ICON,
-                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+        icon_.reset(static_cast<HICON>(LoadImageW(Instance(), L"ICON_DEFAULT", IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
+        smallIcon_.reset(static_cast<HICON>(LoadImageW(Instance(), L"ICON_DEFAULT", IMAGE_ICON,
+                                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
     }
     for (HWND w : {hwnd_, appWindow_}) {
-        SendMessageW(w, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-        SendMessageW(w, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+        SendMessageW(w, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
+        SendMessageW(w, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     }
     if (state_.PackageMode) {
-        const qx::PackageStartup startup = qx::ReadPackageStartup(state_.ExePath);
-        state_.PackageHeader = startup.header;
-        const bool pictureFlag = qx::HeaderPictureFlag(state_.PackageHeader);
-        if (startup.opened) {
-            setCaption(headerText(qx::HeaderProductName(state_.PackageHeader)) + " " + qx::kVersionText + " [" +
-                       headerText(qx::HeaderVersionText(state_.PackageHeader)) + "]");
-            if (pictureFlag) {
-                Picture picture;
-                std::string error;
-                if (!DecodeJpeg(startup.picture.data(), startup.picture.size(), picture, error, LayoutDpi())) {
-                    ShowErrorBox(state_.appTitle, error);
-                    return false;
-                }
-                setPicture(picture.bitmap);
+        const qx::PackageShowing showing = qx::ReadPackageShowing(state_);
+        if (showing.opened) setCaption(showing.caption);
+        if (!showing.picture.empty()) {
+            Picture picture;
+            std::string error;
+            if (!DecodeJpeg(showing.picture.data(), showing.picture.size(), picture, error, LayoutDpi())) {
+                ShowErrorBox(state_.appTitle, error);
+                return false;
             }
+            setPicture(picture.bitmap);
         }
-        ShowWindow(Image2, pictureFlag ? SW_SHOWNA : SW_HIDE);
+        ShowWindow(Image2, showing.pictureFlag ? SW_SHOWNA : SW_HIDE);
         return true;
     }
     const DWORD attributes = GetFileAttributesW(L"GUI_Main.jpg");  // the current working directory
@@ -420,7 +405,7 @@ LRESULT TMainForm::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_GETFONT:
-            return reinterpret_cast<LRESULT>(formFont_);  // the window's default font
+            return reinterpret_cast<LRESULT>(formFont_.get());  // the window's default font
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED && lParam != 0) command(LOWORD(wParam));
             return 0;
@@ -443,6 +428,8 @@ LRESULT TMainForm::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             DestroyWindow(hwnd_);
             return 0;
         case WM_DESTROY:
+            // The list still exists here (its own destruction follows): its subclass goes now.
+            listSubclass_.reset();
             if (closeEndsLoop_) PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
@@ -471,14 +458,10 @@ LRESULT TMainForm::listNotify(NMHDR* header) {
     switch (header->code) {
         case LVN_ITEMCHANGED: {
             auto* change = reinterpret_cast<NMLISTVIEW*>(header);
-            if (adding_ || change->iItem < 0 || !(change->uChanged & LVIF_STATE)) return 0;
+            if (!(change->uChanged & LVIF_STATE)) return 0;
             if (!((change->uOldState ^ change->uNewState) & LVIS_STATEIMAGEMASK)) return 0;
-            const auto row = static_cast<size_t>(change->iItem);
-            if (known_.size() <= row) known_.resize(row + 1, false);
             const bool now = ((change->uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
-            if (known_[row] == now) return 0;
-            known_[row] = now;
-            ListView1ItemChecked(change->iItem);
+            if (edges_.changed(change->iItem, now)) ListView1ItemChecked(change->iItem);
             return 0;
         }
         case NM_CLICK:
@@ -499,14 +482,14 @@ LRESULT TMainForm::customDraw(NMLVCUSTOMDRAW* draw) {
             return CDRF_NOTIFYSUBITEMDRAW;
         case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
             // Every cell starts in the list's own font; the row caption keeps it.
-            SelectObject(draw->nmcd.hdc, listFont_);
+            SelectObject(draw->nmcd.hdc, listFont_.get());
             draw->clrText = GetSysColor(COLOR_WINDOWTEXT);
             const int row = static_cast<int>(draw->nmcd.dwItemSpec);
             const int sub = draw->iSubItem;
             if (sub <= 0 || (sub == kStatusColumn && !hasStatus(row))) return CDRF_NEWFONT;
             const qx::CellStyle style = qx::SubItemStyle(cellText(row, sub));
             draw->clrText = RGB(style.red, style.green, style.blue);
-            if (style.bold) SelectObject(draw->nmcd.hdc, listBoldFont_);
+            if (style.bold) SelectObject(draw->nmcd.hdc, listBoldFont_.get());
             return CDRF_NEWFONT;
         }
         default:
@@ -598,15 +581,14 @@ void TMainForm::setRowStatus(int row, const std::string& text) {
 }
 
 void TMainForm::clearRows() {
-    adding_ = true;
+    const qx::CheckBoxEdges::RowsChanging removing(edges_);
     ListView_DeleteAllItems(ListView1);
-    known_.clear();
+    edges_.cleared();
     hasStatus_.clear();
-    adding_ = false;
 }
 
 void TMainForm::addRow(const qx::DriveRow& row) {
-    adding_ = true;
+    const qx::CheckBoxEdges::RowsChanging adding(edges_);
     const int r = rowCount();
     std::wstring caption = Widen(row.caption);
     LVITEMW item{};
@@ -620,10 +602,9 @@ void TMainForm::addRow(const qx::DriveRow& row) {
             std::wstring text = Widen(*cells[c]);
             ListView_SetItemText(ListView1, at, c + 1, text.data());
         }
-        known_.resize(static_cast<size_t>(rowCount()), false);
+        edges_.appended(rowCount());
         hasStatus_.resize(static_cast<size_t>(rowCount()), false);
     }
-    adding_ = false;
 }
 
 void TMainForm::enableScanAndExit(bool on) {

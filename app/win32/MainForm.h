@@ -15,6 +15,7 @@
 #include "app/core/DriveListRules.h"
 #include "app/core/MainState.h"
 #include "app/core/UserSeam.h"
+#include "app/win32/WinUi.h"
 
 class TShutDownForm;
 class TInformationForm;
@@ -121,6 +122,7 @@ private:
     LRESULT customDraw(NMLVCUSTOMDRAW* draw);
     void command(int id);
     void buildLayout();
+    void destroyWindows();
     void setCaption(const std::string& caption);
     void setPicture(HBITMAP bitmap);
     // First-show work; false when the picture could not be decoded (already reported).
@@ -134,17 +136,17 @@ private:
     HWND appWindow_ = nullptr;
     TShutDownForm* shutDownForm_ = nullptr;
     TInformationForm* informationForm_ = nullptr;
-    HFONT formFont_ = nullptr;
-    HFONT listFont_ = nullptr;
-    HFONT listBoldFont_ = nullptr;
-    HFONT memoFont_ = nullptr;
-    HFONT buttonFont_ = nullptr;
-    HICON icon_ = nullptr;
-    HICON smallIcon_ = nullptr;
-    HBITMAP picture_ = nullptr;
-    std::vector<bool> known_;      // last seen state of each row's box
-    std::vector<bool> hasStatus_;  // each row: its Status cell was written
-    bool adding_ = false;          // rows are being added or removed: no check reports
+    qx::win32::UniqueFont formFont_;
+    qx::win32::UniqueFont listFont_;
+    qx::win32::UniqueFont listBoldFont_;
+    qx::win32::UniqueFont memoFont_;
+    qx::win32::UniqueFont buttonFont_;
+    qx::win32::UniqueIcon icon_;
+    qx::win32::UniqueIcon smallIcon_;
+    qx::win32::UniqueBitmap picture_;
+    qx::win32::WindowSubclass listSubclass_;  // the list's release of the left button
+    qx::CheckBoxEdges edges_;                 // which of the list's reports are box changes
+    std::vector<bool> hasStatus_;             // each row: its Status cell was written
     bool scanPending_ = false;
     bool closeEndsLoop_ = false;
 };

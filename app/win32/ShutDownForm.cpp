@@ -19,15 +19,15 @@ TShutDownForm::TShutDownForm(HWND owner) : owner_(owner) {
     AdjustWindowRectEx(&outer, kStyle, FALSE, kExStyle);
     hwnd_ = CreateWindowExW(kExStyle, kClass, L"Warning", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             outer.right - outer.left, outer.bottom - outer.top, owner, nullptr, Instance(), this);
-    formFont_ = PixelFont(L"MS Sans Serif", 11);
-    labelFont_ = PixelFont(L"MS Sans Serif", 16);
-    buttonFont_ = PixelFont(L"MS Sans Serif", 13);
-    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_), FALSE);
+    formFont_.reset(PixelFont(L"MS Sans Serif", 11));
+    labelFont_.reset(PixelFont(L"MS Sans Serif", 16));
+    buttonFont_.reset(PixelFont(L"MS Sans Serif", 13));
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.get()), FALSE);
 
     const wchar_t* text = L"Updated successfully, please shut down your system.";
     // The label takes the size of its text (auto size).
     HDC dc = GetDC(hwnd_);
-    HGDIOBJ old = SelectObject(dc, labelFont_);
+    HGDIOBJ old = SelectObject(dc, labelFont_.get());
     SIZE extent{};
     GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
     SelectObject(dc, old);
@@ -35,13 +35,13 @@ TShutDownForm::TShutDownForm(HWND owner) : owner_(owner) {
     Label1 = CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Scaled(56), Scaled(8), extent.cx,
                              extent.cy, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SHUTDOWN_LABEL1)),
                              Instance(), nullptr);
-    SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont_), FALSE);
+    SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont_.get()), FALSE);
     auto button = [&](const wchar_t* caption, int left, int id) {
         const RECT r = ScaledRect(left, 47, 100, 20, LayoutDpi());
         HWND b = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, r.left, r.top,
                                  r.right - r.left, r.bottom - r.top, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_), FALSE);
+        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_.get()), FALSE);
         return b;
     };
     ShutDown = button(L"Shut down now", 115, IDC_SHUTDOWN);  // tab order 0
@@ -50,8 +50,6 @@ TShutDownForm::TShutDownForm(HWND owner) : owner_(owner) {
 
 TShutDownForm::~TShutDownForm() {
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    for (HFONT f : {formFont_, labelFont_, buttonFont_})
-        if (f) DeleteObject(f);
 }
 
 void TShutDownForm::showModal() {
@@ -80,16 +78,8 @@ LRESULT TShutDownForm::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
                 else if (LOWORD(wParam) == IDC_SHUTDOWN_CLOSEBN || LOWORD(wParam) == IDCANCEL) CloseBnClick();
             }
             return 0;
-        case WM_GETFONT:
-            return reinterpret_cast<LRESULT>(formFont_);  // the window's default font
-        case WM_CLOSE:
-            done_ = true;  // hidden, never destroyed before the program ends
-            return 0;
-        case WM_NCDESTROY:
-            hwnd_ = nullptr;
-            break;
         default:
             break;
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return ModalFormMessage(hwnd, msg, wParam, lParam, formFont_.get(), hwnd_, done_);
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "app/win32/WinUi.h"
+
 enum ShutDownFormControl : int { IDC_SHUTDOWN = 300, IDC_SHUTDOWN_CLOSEBN, IDC_SHUTDOWN_LABEL1 };
 
 class TShutDownForm {
@@ -32,8 +34,8 @@ public:
 private:
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
-    HFONT formFont_ = nullptr;
-    HFONT labelFont_ = nullptr;
-    HFONT buttonFont_ = nullptr;
+    qx::win32::UniqueFont formFont_;
+    qx::win32::UniqueFont labelFont_;
+    qx::win32::UniqueFont buttonFont_;
     bool done_ = true;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/win32/WinUi.h"
+#include "platform/BinaryFile.h"
 
 namespace qx::win32 {
 
@@ -154,27 +155,22 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Picture& picture, std::string&
 
 bool LoadJpegFile(const std::string& path, Picture& picture, std::string& error, int dpi) {
     picture = Picture{};
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    BinaryFile file(path);
+    if (!file.isOpen()) {
         error = "Cannot open " + path;
         return false;
     }
-    LARGE_INTEGER size{};
-    std::vector<uint8_t> bytes;
-    bool read = GetFileSizeEx(file, &size) != 0;
-    if (read && static_cast<uint64_t>(size.QuadPart) > kMaxPictureFileBytes) {
-        CloseHandle(file);
+    const int64_t size = file.size();
+    if (size >= 0 && static_cast<uint64_t>(size) > kMaxPictureFileBytes) {
         error = "JPEG error: " + path + " is larger than " + std::to_string(kMaxPictureFileBytes) + " bytes";
         return false;
     }
+    std::vector<uint8_t> bytes;
+    bool read = size >= 0;
     if (read) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        read = bytes.empty() ||
-               (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
+        bytes.resize(static_cast<size_t>(size));
+        read = bytes.empty() || (file.seek(0) && file.read(bytes.data(), bytes.size()) == bytes.size());
     }
-    CloseHandle(file);
     if (!read) {
         error = "Cannot read " + path;
         return false;

@@ -69,6 +69,38 @@ void ShowErrorBox(const std::string& appTitle, const std::string& text) {
     MessageBoxW(nullptr, Widen(text).c_str(), Widen(appTitle).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
+bool WindowSubclass::install(HWND hwnd, SUBCLASSPROC proc, UINT_PTR id, DWORD_PTR data) {
+    reset();
+    if (!hwnd || !SetWindowSubclass(hwnd, proc, id, data)) return false;
+    hwnd_ = hwnd;
+    proc_ = proc;
+    id_ = id;
+    return true;
+}
+
+void WindowSubclass::reset() {
+    if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, proc_, id_);
+    hwnd_ = nullptr;
+    proc_ = nullptr;
+    id_ = 0;
+}
+
+LRESULT ModalFormMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, HFONT font, HWND& window, bool& done) {
+    switch (msg) {
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(font);
+        case WM_CLOSE:
+            done = true;
+            return 0;
+        case WM_NCDESTROY:
+            window = nullptr;
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
 std::wstring OpenDialogFilter(const std::string& filter) {
     std::wstring out = Widen(filter);
     for (wchar_t& c : out)

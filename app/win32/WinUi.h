@@ -1,13 +1,17 @@
-// Small pieces the Win32 windows share: text conversion, pixel-height fonts, the standard
-// error box, the file chooser's filter form, the modal run of an owned window, and the
-// message pump that a responsive wait uses.
+// Small pieces the Win32 windows share: text conversion, pixel-height fonts, owners of GDI
+// objects, icons and subclasses, the standard error box, the file chooser's filter form, the
+// modal run of an owned window, and the message pump that a responsive wait uses.
 #pragma once
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace qx::win32 {
 
@@ -28,6 +32,42 @@ RECT ScaledRect(int x, int y, int width, int height, int dpi);
 // A font of `face` whose characters are `pixels` high at 96 DPI (a negative LOGFONT height,
 // scaled to the system DPI), ANSI character set. The caller owns it (DeleteObject).
 HFONT PixelFont(const wchar_t* face, int pixels, bool bold = false);
+
+// Owners of the windows' fonts, bitmaps and icons: each is released exactly once, when its
+// owner goes or takes another, on every path (a constructor that fails half-way included).
+struct GdiObjectRelease {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+struct IconRelease {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+template <typename Handle, typename Release>
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<Handle>, Release>;
+using UniqueFont = UniqueHandle<HFONT, GdiObjectRelease>;
+using UniqueBitmap = UniqueHandle<HBITMAP, GdiObjectRelease>;
+using UniqueIcon = UniqueHandle<HICON, IconRelease>;
+
+// A subclass of a window (SetWindowSubclass) that is removed again when its holder is reset
+// or goes, as long as the window exists. The window that owns the subclassed control resets
+// it on its WM_DESTROY, which comes before its child windows are destroyed.
+class WindowSubclass {
+public:
+    WindowSubclass() = default;
+    ~WindowSubclass() { reset(); }
+    WindowSubclass(const WindowSubclass&) = delete;
+    WindowSubclass& operator=(const WindowSubclass&) = delete;
+
+    // Installs `proc` under `id` with `data` on `hwnd` (a subclass held before is removed
+    // first). False when the system refuses.
+    bool install(HWND hwnd, SUBCLASSPROC proc, UINT_PTR id, DWORD_PTR data);
+    void reset();
+    bool installed() const { return hwnd_ != nullptr; }
+
+private:
+    HWND hwnd_ = nullptr;
+    SUBCLASSPROC proc_ = nullptr;
+    UINT_PTR id_ = 0;
+};
 
 // The standard error box: error icon, OK, the application title as caption, modal to
 // the application.
@@ -73,6 +113,12 @@ void Guarded(const std::string& appTitle, Body&& body) {
         ShowErrorBox(appTitle, std::string());
     }
 }
+
+// The answers every modal window of the program gives alike, after its own: WM_GETFONT gives
+// `font` (the window's default font); WM_CLOSE only sets `done` (the window is hidden by its
+// modal run and never destroyed before the program ends); WM_NCDESTROY forgets `window`;
+// everything else goes to DefWindowProc.
+LRESULT ModalFormMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, HFONT font, HWND& window, bool& done);
 
 // Registers a window class of this module once: arrow cursor, button-face background.
 void RegisterFormClass(const wchar_t* name, WNDPROC proc, bool background = true);

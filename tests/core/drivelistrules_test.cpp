@@ -186,5 +186,112 @@ TEST(CellColouring, FirstMatchingWordDecides) {
     }
 }
 
+// Which of the list's reports are changes of a check box: the list reports a row's change
+// whether its text or its box changed, and reports the boxes of rows it is adding.
+TEST(CheckBoxEdges, OnlyARealChangeOfABoxGoesOn) {
+    CheckBoxEdges edges;
+    {
+        const CheckBoxEdges::RowsChanging adding(edges);
+        EXPECT_FALSE(edges.changed(0, false));  // the new row's box, while it is added
+        edges.appended(1);
+    }
+    EXPECT_FALSE(edges.changed(0, false));  // a change of the row's text: the box is as it was
+    EXPECT_TRUE(edges.changed(0, true));    // checked
+    EXPECT_FALSE(edges.changed(0, true));   // the same state reported again
+    EXPECT_TRUE(edges.changed(0, false));   // unchecked
+    EXPECT_FALSE(edges.changed(-1, true));  // no row
+}
+
+TEST(CheckBoxEdges, NothingGoesOnWhileRowsAreAddedOrRemovedAndTheGuardRestores) {
+    CheckBoxEdges edges;
+    {
+        const CheckBoxEdges::RowsChanging adding(edges);
+        EXPECT_FALSE(edges.changed(0, true));
+        {
+            const CheckBoxEdges::RowsChanging inner(edges);
+            EXPECT_FALSE(edges.changed(0, true));
+        }
+        EXPECT_FALSE(edges.changed(0, true));  // still adding after the inner guard went
+        edges.appended(1);
+    }
+    // An error while adding leaves the reports on again.
+    try {
+        const CheckBoxEdges::RowsChanging adding(edges);
+        throw 1;
+    } catch (int) {
+    }
+    EXPECT_TRUE(edges.changed(0, true));
+}
+
+TEST(CheckBoxEdges, ClearedAndAppendedRowsStartUnchecked) {
+    CheckBoxEdges edges;
+    edges.appended(1);
+    edges.appended(2);
+    EXPECT_TRUE(edges.changed(1, true));
+    EXPECT_TRUE(edges.changed(0, true));
+    edges.cleared();  // the scan rebuilds the list
+    edges.appended(1);
+    edges.appended(2);
+    EXPECT_FALSE(edges.changed(0, false));  // the new rows' boxes are unchecked
+    EXPECT_FALSE(edges.changed(1, false));
+    EXPECT_TRUE(edges.changed(1, true));
+}
+
+TEST(CheckBoxEdges, ARowNotSeenBeforeCountsAsUnchecked) {
+    CheckBoxEdges edges;
+    EXPECT_FALSE(edges.changed(5, false));
+    EXPECT_TRUE(edges.changed(3, true));
+    EXPECT_TRUE(edges.changed(5, true));
+    EXPECT_FALSE(edges.changed(4, false));
+}
+
+// The edges in front of the single-check rule, as a front end wires them: a change that the
+// rule makes itself is reported by the list, passes the edges and re-enters the rule.
+class EdgeList : public CheckBoxes {
+public:
+    EdgeList(MainState& state, int rows) : state_(state) {
+        for (int i = 0; i < rows; ++i) {
+            const CheckBoxEdges::RowsChanging adding(edges_);
+            boxes_.push_back(false);
+            report(i);  // the list reports the new row's box
+            edges_.appended(count());
+        }
+    }
+    int count() override { return static_cast<int>(boxes_.size()); }
+    bool checked(int row) override { return boxes_.at(static_cast<size_t>(row)); }
+    void setChecked(int row, bool on) override {
+        boxes_.at(static_cast<size_t>(row)) = on;
+        report(row);  // the list reports every change it is told of, changed or not
+    }
+    void report(int row) {
+        if (edges_.changed(row, checked(row))) {
+            ++ruleRuns;
+            ListView1ItemChecked(state_, *this, row);
+        }
+    }
+    int ruleRuns = 0;
+
+private:
+    MainState& state_;
+    CheckBoxEdges edges_;
+    std::vector<bool> boxes_;
+};
+
+TEST(CheckBoxEdges, InFrontOfTheRuleKeepOneRowCheckedWithOneRunPerRealChange) {
+    MainState state;
+    EdgeList list(state, 3);
+    EXPECT_EQ(list.ruleRuns, 0);  // adding rows runs nothing
+    list.setChecked(0, true);
+    ListView1Click(state, list);
+    EXPECT_EQ(list.ruleRuns, 1);
+    list.report(0);  // a change of text of the checked row
+    EXPECT_EQ(list.ruleRuns, 1);
+    list.setChecked(2, true);  // unchecks row 0 inside, which re-enters once
+    EXPECT_EQ(list.ruleRuns, 3);
+    EXPECT_FALSE(list.checked(0));
+    EXPECT_TRUE(list.checked(2));
+    EXPECT_EQ(state.CheckedIndex, 2);
+}
+
 }  // namespace
 }  // namespace qx

@@ -2,6 +2,8 @@
 // configuration in file mode) and the common steps of the action buttons.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -319,6 +321,96 @@ TEST_F(ActionStepsTest, CountClearsEveryStatusInOrderAndLeavesTheBookkeepingAlon
 TEST_F(ActionStepsTest, CountOfAnEmptyListIsZero) {
     EXPECT_EQ(CountCheckedRows(state, user), 0);
     EXPECT_TRUE(user.calls.empty());
+}
+
+
+// The titles both desktop front ends show: the start title, and package mode's caption
+// built from the header's fields (Latin-1 texts, NUL-terminated within their widths).
+TEST(MainTitles, StartTitleIsTheDefaultTitle) { EXPECT_EQ(StartTitle(), kDefaultTitle); }
+
+TEST(MainTitles, PackageCaptionIsProductVersionAndBracketedPackageVersion) {
+    std::array<uint8_t, 512> header{};
+    const std::string version = "1.06";
+    const std::string product = "Fast SSD";
+    std::copy(version.begin(), version.end(), header.begin());
+    std::copy(product.begin(), product.end(), header.begin() + 14);
+    EXPECT_EQ(PackageCaption(header), "Fast SSD A.1.19(RC2) [1.06]");
+}
+
+TEST(MainTitles, PackageCaptionOfAZeroHeaderKeepsItsBlanksAndBrackets) {
+    const std::array<uint8_t, 512> header{};
+    EXPECT_EQ(PackageCaption(header), " A.1.19(RC2) []");
+}
+
+TEST(MainTitles, PackageCaptionReadsEightBitCharactersAsLatin1) {
+    std::array<uint8_t, 512> header{};
+    header[0] = 'v';
+    header[1] = 0xB2;  // superscript two
+    header[14] = 'S';
+    header[15] = 0xE9;  // e acute
+    header[16] = 0xFF;  // y diaeresis
+    EXPECT_EQ(PackageCaption(header), "S\xC3\xA9\xC3\xBF A.1.19(RC2) [v\xC2\xB2]");
+}
+
+TEST(MainTitles, PackageCaptionStopsEachTextAtItsFieldWidth) {
+    std::array<uint8_t, 512> header{};
+    std::fill(header.begin(), header.begin() + 14, static_cast<uint8_t>('7'));      // no NUL
+    std::fill(header.begin() + 14, header.begin() + 26, static_cast<uint8_t>('P'));  // no NUL
+    header[26] = 'X';
+    EXPECT_EQ(PackageCaption(header), "PPPPPPPPPPPP A.1.19(RC2) [77777777777777]");
+}
+
+// An executable of 4,000,000 bytes whose package header (at 0x2FFE00) holds the texts and the
+// picture flag, with a recognisable picture area behind it.
+void makePackagedExecutable(const std::string& path, const std::string& version, const std::string& product,
+                            bool picture) {
+    makeExecutable(path, 4000000);
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    std::string header(512, '\0');
+    header.replace(0, version.size(), version);
+    header.replace(14, product.size(), product);
+    header[32] = picture ? 1 : 0;
+    out.seekp(0x2FFE00);
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.seekp(0x300000);
+    out << "\xFF\xD8picture";
+}
+
+TEST(PackageShowingRead, AnOpenedPackageGivesItsCaptionAndPictureOnlyWithTheFlag) {
+    TempDir dir;
+    MainState state;
+    state.ExePath = dir.file("qxupdater.exe");
+
+    makePackagedExecutable(state.ExePath, "1.06", "Fast SSD", false);
+    PackageShowing showing = ReadPackageShowing(state);
+    EXPECT_TRUE(showing.opened);
+    EXPECT_FALSE(showing.pictureFlag);
+    EXPECT_EQ(showing.caption, "Fast SSD A.1.19(RC2) [1.06]");
+    EXPECT_TRUE(showing.picture.empty());
+    EXPECT_EQ(state.PackageHeader[0], '1');
+    EXPECT_EQ(state.PackageHeader[14], 'F');
+
+    makePackagedExecutable(state.ExePath, "2.00", "Other", true);
+    showing = ReadPackageShowing(state);
+    EXPECT_TRUE(showing.opened);
+    EXPECT_TRUE(showing.pictureFlag);
+    EXPECT_EQ(showing.caption, "Other A.1.19(RC2) [2.00]");
+    ASSERT_EQ(showing.picture.size(), 81920u);
+    EXPECT_EQ(std::string(showing.picture.begin(), showing.picture.begin() + 9), "\xFF\xD8picture");
+    EXPECT_EQ(state.PackageHeader[32], 1);
+}
+
+TEST(PackageShowingRead, AnExecutableThatCannotBeOpenedKeepsTheTitleAndAZeroHeader) {
+    TempDir dir;
+    MainState state;
+    state.PackageHeader.fill(0x55);
+    state.ExePath = dir.file("missing.exe");
+    const PackageShowing showing = ReadPackageShowing(state);
+    EXPECT_FALSE(showing.opened);
+    EXPECT_FALSE(showing.pictureFlag);
+    EXPECT_TRUE(showing.caption.empty());
+    EXPECT_TRUE(showing.picture.empty());
+    EXPECT_EQ(std::count(state.PackageHeader.begin(), state.PackageHeader.end(), 0), 512);
 }
 
 }  // namespace

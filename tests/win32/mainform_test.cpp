@@ -9,6 +9,7 @@
 
 #include <commctrl.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -630,3 +631,38 @@ TEST_F(Win32FormsTest, StartupNoticesComeBeforeTheFirstScan) {
 }
 
 }  // namespace
+
+namespace {
+
+BOOL CALLBACK countMainWindows(HWND hwnd, LPARAM count) {
+    const std::wstring cls = ClassName(hwnd);
+    if (cls == L"TMainForm" || cls == L"TQXApplication") ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+int mainWindowsOfThisThread() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), countMainWindows, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+}  // namespace
+
+TEST_F(Win32FormsTest, ACreationThatFailsLeavesNoWindowBehind) {
+    // The configuration file cannot be created: the constructor throws after the windows,
+    // fonts and the list's subclass were made, and takes them all down again.
+    const int before = mainWindowsOfThisThread();
+    BenchScope scope(demoBench(dir_.file("no-such-dir/qxupdater.exe")));
+    ModalAnswerer answerer;
+    answerer.then(ModalAnswerer::pressing(IDOK));
+    std::string thrown;
+    try {
+        TMainForm form;
+    } catch (const std::runtime_error& e) {
+        thrown = e.what();
+    }
+    EXPECT_EQ(thrown.rfind("Unable to write to ", 0), 0u) << thrown;
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].title, L"Error");
+    EXPECT_EQ(mainWindowsOfThisThread(), before);
+}
