@@ -2,6 +2,7 @@
 #include "support/SimFixture.h"
 
 #include "QXLib/DbgLog.h"
+#include "platform/AtaString.h"
 #include "platform/DeviceIoctl.h"
 
 #include <algorithm>
@@ -107,9 +108,9 @@ std::vector<uint8_t> makeImageFor(const sim::SimDriveSpec& drive, size_t length,
         x = x * 1103515245u + 12345u;
         img[i] = static_cast<uint8_t>(x >> 16);
     }
-    sim::putAtaString(img.data() + 96, 20, drive.serial);
-    sim::putAtaString(img.data() + 122, 8, revision);
-    sim::putAtaString(img.data() + 130, 40, drive.model);
+    PutAtaString(img.data() + 96, 20, drive.serial);
+    PutAtaString(img.data() + 122, 8, revision);
+    PutAtaString(img.data() + 130, 40, drive.model);
     for (size_t w = 0; w < 4; ++w) {
         img[292 + 2 * w] = static_cast<uint8_t>(drive.wwn[w]);
         img[293 + 2 * w] = static_cast<uint8_t>(drive.wwn[w] >> 8);
