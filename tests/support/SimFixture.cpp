@@ -4,6 +4,7 @@
 #include "QXLib/DbgLog.h"
 #include "platform/AtaString.h"
 #include "platform/DeviceIoctl.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -111,10 +112,7 @@ std::vector<uint8_t> makeImageFor(const sim::SimDriveSpec& drive, size_t length,
     PutAtaString(img.data() + 96, 20, drive.serial);
     PutAtaString(img.data() + 122, 8, revision);
     PutAtaString(img.data() + 130, 40, drive.model);
-    for (size_t w = 0; w < 4; ++w) {
-        img[292 + 2 * w] = static_cast<uint8_t>(drive.wwn[w]);
-        img[293 + 2 * w] = static_cast<uint8_t>(drive.wwn[w] >> 8);
-    }
+    for (size_t w = 0; w < 4; ++w) PutLe16(img.data() + 292 + 2 * w, drive.wwn[w]);
     const auto bi = sim::makeBuildInfo(buildInfo);
     std::memcpy(img.data() + 768, bi.data(), 64);
     img[length - 2] = 0xA5;
