@@ -9,6 +9,8 @@
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
+#include "platform/AtaString.h"
+#include "platform/LittleEndian.h"
 
 namespace qx {
 
@@ -30,14 +32,6 @@ constexpr uint32_t kSerialField = 96, kSerialFieldWidth = 20;
 constexpr uint32_t kRevisionField = 122, kRevisionFieldWidth = 8;
 constexpr uint32_t kModelField = 130, kModelFieldWidth = 40;
 constexpr uint32_t kWwnField = 292;
-
-// Writes `text` (up to its first NUL, at most `width` characters) as an ATA string: the
-// two characters of every 16-bit word swapped. The field is blank-filled first.
-void putAtaText(uint8_t* field, uint32_t width, const std::string& text) {
-    std::memset(field, ' ', width);
-    const size_t n = std::min<size_t>(std::strlen(text.c_str()), width);
-    for (size_t i = 0; i < n; ++i) field[i ^ 1u] = static_cast<uint8_t>(text[i]);
-}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -106,13 +100,11 @@ bool PersonaliseAndSeal(uint8_t* image, uint32_t length, const std::string& seri
     uint16_t wwn[4];
     if (!parseWwn(wwnHex16, wwn)) return false;
 
-    putAtaText(image + kSerialField, kSerialFieldWidth, serial);
-    putAtaText(image + kRevisionField, kRevisionFieldWidth, firmwareRevision);
-    putAtaText(image + kModelField, kModelFieldWidth, model);
-    for (size_t w = 0; w < 4; ++w) {
-        image[kWwnField + 2 * w] = static_cast<uint8_t>(wwn[w] & 0xFF);
-        image[kWwnField + 2 * w + 1] = static_cast<uint8_t>(wwn[w] >> 8);
-    }
+    // Each text up to its first NUL.
+    PutAtaString(image + kSerialField, kSerialFieldWidth, serial.c_str());
+    PutAtaString(image + kRevisionField, kRevisionFieldWidth, firmwareRevision.c_str());
+    PutAtaString(image + kModelField, kModelFieldWidth, model.c_str());
+    for (size_t w = 0; w < 4; ++w) PutLe16(image + kWwnField + 2 * w, wwn[w]);
 
     // Seal: bytes 0 to length-3 plus the checksum byte sum to zero; the byte at length-2
     // stays outside the sum.
@@ -126,8 +118,7 @@ std::string WwnToText(const uint8_t* identifyWords108to111) {
     if (identifyWords108to111 == nullptr) return std::string(16, '0');
     char text[17];
     for (size_t w = 0; w < 4; ++w) {
-        const unsigned word = static_cast<unsigned>(identifyWords108to111[2 * w]) |
-                              (static_cast<unsigned>(identifyWords108to111[2 * w + 1]) << 8);
+        const unsigned word = ReadLe16(identifyWords108to111 + 2 * w);
         std::snprintf(text + 4 * w, 5, "%04X", word);
     }
     return std::string(text, 16);

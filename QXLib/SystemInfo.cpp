@@ -8,6 +8,8 @@
 
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
+#include "platform/FlashPage.h"
+#include "platform/LittleEndian.h"
 
 namespace qx {
 
@@ -28,10 +30,6 @@ constexpr uint8_t kSystemInfoSectors = kSystemInfoSize / 512;
 constexpr uint8_t kSystemPageSectors = 8;
 constexpr uint8_t kSysReadEccMode = 3;
 
-uint16_t readLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
 void selectSignature(const uint8_t* modelCode) {
     if (modelCode[0] != 't' || modelCode[1] != '7') return;
     const char generation = static_cast<char>(modelCode[2]);
@@ -41,18 +39,6 @@ void selectSignature(const uint8_t* modelCode) {
     } else if (generation >= '4' && generation <= '6') {
         std::memcpy(gSignature.data(), kSignatureV50, gSignature.size());
         gLayoutVersion = 1;
-    }
-}
-
-// Sectors of 512 bytes per flash page by the page-size code (bits 0-2). Codes 4 to 7 name
-// no page size and give 0.
-uint32_t sectorsPerPage(uint16_t flashInfoWord) {
-    switch (flashInfoWord & 7u) {
-        case 0: return 4;
-        case 1: return 8;
-        case 2: return 16;
-        case 3: return 32;
-        default: return 0;
     }
 }
 
@@ -73,12 +59,12 @@ bool VP_GetSystemInfo(uint8_t device, uint8_t* work) {
 
     uint16_t blocks[4];
     for (int k = 0; k < 4; ++k) {
-        blocks[k] = readLe16(work + kSystemInfoSystemBlocksOffset + 2 * k);
+        blocks[k] = ReadLe16(work + kSystemInfoSystemBlocksOffset + 2 * k);
         DeviceSlot[device].SystemBlocks[k] = blocks[k];
     }
     std::memcpy(DriveBuildInfo.data(), work + kSystemInfoBuildInfoOffset, DriveBuildInfo.size());
     selectSignature(DriveBuildInfo.data() + 36);
-    const uint32_t perPage = sectorsPerPage(readLe16(work + kSystemInfoFlashInfoOffset));
+    const uint32_t perPage = SectorsPerFlashPage(ReadLe16(work + kSystemInfoFlashInfoOffset));
 
     // Stage 2. The system page of an odd block lies 8 pages into the block unit. A
     // page-size code of 4 to 7 gives no page size: the odd block is then read at byte

@@ -14,6 +14,7 @@
 #include "QXLib/SenseData.h"
 #include "platform/DeviceIoctl.h"
 #include "platform/Platform.h"
+#include "platform/Wipe.h"
 
 namespace qx {
 
@@ -84,12 +85,6 @@ private:
     DeviceHandle handle_ = kInvalidDevice;
 };
 
-// Overwrites memory in a way the compiler may not drop as a dead store.
-void secureZero(void* p, std::size_t n) {
-    volatile auto* v = static_cast<volatile unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) v[i] = 0;
-}
-
 // The ATA request buffer: the header and the largest data area, kept for the process so a
 // command costs no allocation. Only the part a command uses is cleared before it, and that
 // part is wiped again after it on every path (a SECURITY ERASE UNIT block carries the
@@ -101,7 +96,7 @@ public:
     explicit AtaRequest(std::size_t used) : lock_(mutex()), used_(used) {
         std::memset(buffer(), 0, used_);
     }
-    ~AtaRequest() { secureZero(buffer(), used_); }
+    ~AtaRequest() { WipeBytes(buffer(), used_); }
     AtaRequest(const AtaRequest&) = delete;
     AtaRequest& operator=(const AtaRequest&) = delete;
 

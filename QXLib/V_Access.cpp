@@ -8,6 +8,7 @@
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
+#include "platform/LittleEndian.h"
 #include "platform/Platform.h"
 
 namespace qx {
@@ -164,7 +165,7 @@ bool VA_CheckVendorMode(uint8_t device, VendorProbeNote* note) {
     const int identified = VC_IdentifyDevice(device, buffer, 1);
     if (note != nullptr) {
         note->identifyOk = identified == 1;
-        note->rotationRate = buffer[kRotationRateByte] | (buffer[kRotationRateByte + 1] << 8);
+        note->rotationRate = ReadLe16(buffer + kRotationRateByte);
     }
     if (buffer[kRotationRateByte] != kNonRotating) return false;
 

@@ -9,13 +9,6 @@
 
 namespace qx::cli {
 
-void wipeString(std::string& s) noexcept {
-    s.resize(s.capacity());
-    volatile char* p = s.data();
-    for (size_t i = 0; i < s.size(); ++i) p[i] = 0;
-    s.clear();
-}
-
 TerminalUser::~TerminalUser() {
     eraseUnitEnded(-1);
     wipeString(secret_);

@@ -15,6 +15,7 @@
 
 #include "app/core/UserSeam.h"
 #include "devices/Scan.h"
+#include "platform/Wipe.h"
 
 namespace qx::cli {
 
@@ -101,6 +102,6 @@ private:
 std::string EraseElapsedLine(int row, uint32_t elapsedSeconds, uint32_t estimateSeconds);
 
 // Overwrites a string's whole allocation before it is cleared.
-void wipeString(std::string& s) noexcept;
+inline void wipeString(std::string& s) noexcept { WipeString(s); }
 
 }  // namespace qx::cli

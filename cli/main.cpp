@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "platform/Wipe.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -113,10 +114,7 @@ int main(int argc, char** argv) {
     host.powerOff = &powerOffThroughSystemd;
 #endif
     const int code = qx::cli::runCli(args, streams, host);
-    for (std::string& a : args) {
-        volatile char* p = a.data();
-        for (size_t i = 0; i < a.size(); ++i) p[i] = 0;
-    }
+    for (std::string& a : args) qx::WipeBytes(a.data(), a.size());
     std::cout.flush();
     return code;
 }

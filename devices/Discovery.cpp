@@ -9,6 +9,8 @@
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
+#include "platform/Ascii.h"
+#include "platform/AtaString.h"
 #include "platform/Platform.h"
 
 namespace qx {
@@ -64,9 +66,7 @@ int EnumDiskInterfaces(CandidateTable& table) {
 int32_t ClassifyDevicePath(char* path, std::string& busName) {
     busName.clear();
     if (path == nullptr) return DEVICE_NONE;
-    for (char* c = path; *c != '\0'; ++c) {
-        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c - 'A' + 'a');
-    }
+    for (char* c = path; *c != '\0'; ++c) *c = LowerAscii(*c);
     if (std::strstr(path, "ide") != nullptr) {
         busName = " IDE / SATA ";
         return DEVICE_IDE;
@@ -120,8 +120,7 @@ bool GetIdentifyData(const char* path, int position, int32_t busKind, uint8_t* b
 
 void FixAtaString(uint8_t* field, int width) {
     if (field == nullptr || width <= 0) return;
-    const int n = width & ~1;  // whole words only
-    for (int i = 0; i + 1 < n; i += 2) std::swap(field[i], field[i + 1]);
+    SwapAtaPairs(field, static_cast<std::size_t>(width));
 
     int lead = 0;
     while (lead < width && field[lead] == ' ') ++lead;

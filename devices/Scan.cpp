@@ -14,6 +14,7 @@
 #include "devices/DeviceLock.h"
 #include "devices/Discovery.h"
 #include "devices/DriveTable.h"
+#include "platform/AtaString.h"
 
 namespace qx {
 
@@ -57,15 +58,6 @@ constexpr BridgeRow kBridgeTable[] = {
     {Match::Whole, "k41x", 10},
     {Match::Whole, "R21X", 10},
 };
-
-// Swaps the two bytes of every word of an identify text field into reading order.
-void swapPairs(uint8_t* field, int width) {
-    for (int i = 0; i + 1 < width; i += 2) {
-        const uint8_t t = field[i];
-        field[i] = field[i + 1];
-        field[i + 1] = t;
-    }
-}
 
 void copyPath(DriveInfoRecord& record, const char* path) {
     std::memset(record.devicePath, 0, sizeof(record.devicePath));
@@ -166,9 +158,9 @@ bool examineBridge(MainState& state, UserSeam& user, int q, char* path, std::str
     }
     // The drive's own answer is kept whole (the world wide name among it); the three text
     // fields are turned into reading order with their blanks kept.
-    swapPairs(identify + kModelOffset, kModelWidth);
-    swapPairs(identify + kSerialOffset, kSerialWidth);
-    swapPairs(identify + kFirmwareOffset, kFirmwareWidth);
+    SwapAtaPairs(identify + kModelOffset, kModelWidth);
+    SwapAtaPairs(identify + kSerialOffset, kSerialWidth);
+    SwapAtaPairs(identify + kFirmwareOffset, kFirmwareWidth);
     std::memcpy(DriveInfo[q].identify, identify, sizeof(identify));
 
     char letter = 0;

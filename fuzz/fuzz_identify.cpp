@@ -13,6 +13,7 @@
 #include "QXLib/V_Access.h"
 #include "devices/Discovery.h"
 #include "devices/DriveTable.h"
+#include "platform/AtaString.h"
 #include "support/FuzzPlatform.h"
 
 using namespace qx;
@@ -27,6 +28,10 @@ void readFields(const uint8_t* identify) {
         const std::string trimmed = IdentifyTextTrimmed(identify, f.offset, f.width);
         if (t.size() > static_cast<size_t>(f.width) || trimmed.size() > t.size()) std::abort();
         if (t.find('\0') != std::string::npos) std::abort();
+        const auto field = identify + f.offset;
+        const auto width = static_cast<size_t>(f.width);
+        if (ReadAtaString(field, width, AtaNul::EndsText).find('\0') != std::string::npos) std::abort();
+        if (ReadAtaString(field, width, AtaNul::PadsEnd).size() > width) std::abort();
     }
     if (WwnToText(identify + kWwnOffset).size() != 16) std::abort();
 }

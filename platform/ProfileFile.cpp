@@ -1,6 +1,7 @@
 // Profile ("INI") files read and written without the operating system's help.
 #include "platform/ProfileFile.h"
 
+#include "platform/Ascii.h"
 #include "platform/BinaryFile.h"
 
 #include <algorithm>
@@ -17,15 +18,6 @@ std::string trim(const std::string& s) {
     while (b < e && isBlank(s[b])) ++b;
     while (e > b && isBlank(s[e - 1])) --e;
     return s.substr(b, e - b);
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
 }
 
 // One line of the file as kept for a rewrite, with what it means.
@@ -128,10 +120,10 @@ long findKey(const Contents& c, const std::string& section, const std::string& k
         const Line& l = c.lines[i];
         if (l.isSection) {
             if (found >= 0) break;  // the first section of that name ended
-            if (sameName(l.name, s)) found = static_cast<long>(i);
+            if (EqualNoCaseAscii(l.name, s)) found = static_cast<long>(i);
             continue;
         }
-        if (found >= 0 && l.isKey && sameName(l.name, k)) {
+        if (found >= 0 && l.isKey && EqualNoCaseAscii(l.name, k)) {
             if (sectionAt) *sectionAt = found;
             return static_cast<long>(i);
         }

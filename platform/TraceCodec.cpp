@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Ascii.h"
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
 #include "platform/sim/SimTrace.h"
@@ -12,13 +13,6 @@ namespace qx {
 
 namespace {
 
-
-std::string lower(std::string s) {
-    for (char& ch : s) {
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    }
-    return s;
-}
 
 bool fits(uint64_t offset, uint64_t length, uint64_t room) { return offset <= room && length <= room - offset; }
 
@@ -64,16 +58,9 @@ void DecodeTraceRequest(uint32_t code, const void* in, uint32_t inLen, void* out
             if (in == nullptr || inLen < sizeof(AtaPassThroughEx)) return;
             AtaPassThroughEx h;
             std::memcpy(&h, in, sizeof h);
-            c.headerLength = h.Length;
-            c.ataFlags = h.AtaFlags;
-            c.length = h.DataTransferLength;
-            c.timeout = h.TimeOutValue;
-            c.dataBufferOffset = h.DataBufferOffset;
-            c.hasTaskFile = true;
-            std::memcpy(c.taskFileIn.data(), h.CurrentTaskFile, 8);
+            sim::recordAtaRequest(h, c);
             const bool dataIn = (h.AtaFlags & kAtaFlagsDataIn) != 0;
             const bool dataOut = (h.AtaFlags & kAtaFlagsDataOut) != 0;
-            c.direction = dataIn ? "in" : dataOut ? "out" : "none";
             if (c.length == 0) return;
             if (dataOut && !dataIn && fits(h.DataBufferOffset, c.length, inLen) && !carriesPassword(c)) {
                 c.dataSha256 = sim::Sha256::hex(inBytes + h.DataBufferOffset, c.length);
@@ -89,16 +76,7 @@ void DecodeTraceRequest(uint32_t code, const void* in, uint32_t inLen, void* out
             if (in == nullptr || inLen < sizeof(ScsiPassThroughDirect)) return;
             ScsiPassThroughDirect h;
             std::memcpy(&h, in, sizeof h);
-            c.headerLength = h.Length;
-            c.targetId = h.TargetId;
-            c.cdbLength = h.CdbLength;
-            c.senseInfoLength = h.SenseInfoLength;
-            c.senseInfoOffset = h.SenseInfoOffset;
-            c.dataIn = h.DataIn;
-            c.length = h.DataTransferLength;
-            c.timeout = h.TimeOutValue;
-            std::memcpy(c.cdb.data(), h.Cdb, 16);
-            c.direction = c.length == 0 ? "none" : h.DataIn == kScsiDataIn ? "in" : "out";
+            sim::recordScsiRequest(h, c);
             if (h.Cdb[0] == 0xA1 || h.Cdb[0] == 0x85) {
                 const uint8_t* d = h.Cdb;
                 c.hasTaskFile = true;
@@ -129,11 +107,8 @@ void DecodeTraceRequest(uint32_t code, const void* in, uint32_t inLen, void* out
             if (in == nullptr || inLen < kSmartRequestLength) return;
             SendCmdInParams p;
             std::memcpy(&p, in, kSmartRequestLength);
-            c.headerLength = p.cBufferSize;
-            c.driveNumber = p.bDriveNumber;
-            c.hasTaskFile = true;
+            sim::recordSmartRequest(p, c);
             c.taskFileOutKnown = false;
-            std::memcpy(c.taskFileIn.data(), &p.irDriveRegs, 8);
             if (out != nullptr && outLen > 16) {
                 b.readArea = outBytes + 16;
                 b.readRoom = std::min<uint32_t>(outLen - 16, 512);
@@ -254,7 +229,7 @@ uint32_t ApplyTraceAnswer(const sim::SimCall& a, const sim::SimCall& request, co
 std::string TraceRequestKey(const sim::SimCall& c) {
     std::string k;
     k.reserve(160 + c.path.size());
-    k.append(c.kind).append(1, '|').append(lower(c.path)).append(1, '|');
+    k.append(c.kind).append(1, '|').append(LowerAscii(c.path)).append(1, '|');
     if (c.kind == "ata" || c.kind == "smart") k.append(HexText(c.taskFileIn.data(), 8));
     if (c.kind == "scsi") k.append(HexText(c.cdb.data(), std::min<size_t>(c.cdbLength, 16)));
     k.append(1, '|').append(c.direction).append(1, '|').append(std::to_string(c.length));

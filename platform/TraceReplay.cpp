@@ -8,6 +8,7 @@
 
 #include "platform/DeviceIoctl.h"
 #include "platform/TraceCodec.h"
+#include "platform/Ascii.h"
 #include "platform/BinaryFile.h"
 
 namespace qx {
@@ -21,13 +22,6 @@ constexpr uint32_t kErrFileNotFound = 2;
 constexpr std::size_t kMaxData = std::size_t{1} << 17;  // more than any one transfer
 constexpr std::size_t kMaxPaths = 4096;
 constexpr std::size_t kMaxText = 4096;
-
-std::string lower(std::string s) {
-    for (char& ch : s) {
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    }
-    return s;
-}
 
 // Field readers: a missing field keeps the default; a field of the wrong type or beyond its
 // bounds is an error.
@@ -343,7 +337,7 @@ struct TraceReplay::Devices final : DeviceIo {
 
     DeviceHandle open(const char* path, uint32_t, uint32_t) override {
         const std::string p = path != nullptr ? path : "";
-        const std::string key = lower(p);
+        const std::string key = LowerAscii(p);
         auto failures = r.openFailuresLeft_.find(key);
         const bool known = r.knownPaths_.count(key) != 0;
         // A path the trace saw failing to open and never using fails again.
@@ -351,7 +345,7 @@ struct TraceReplay::Devices final : DeviceIo {
             --failures->second;
             lastError_ = kErrFileNotFound;
             for (const auto& [fp, code] : r.log_.openFailures) {
-                if (lower(fp) == key) lastError_ = code;
+                if (LowerAscii(fp) == key) lastError_ = code;
             }
             return kInvalidDevice;
         }
@@ -451,10 +445,10 @@ struct TraceReplay::System final : SystemInfoSource {
 TraceReplay::TraceReplay(TraceLog log) : log_(std::move(log)) {
     for (std::size_t i = 0; i < log_.calls.size(); ++i) {
         byRequest_[TraceRequestKey(log_.calls[i])].push_back(i);
-        knownPaths_[lower(log_.calls[i].path)] = true;
+        knownPaths_[LowerAscii(log_.calls[i].path)] = true;
     }
     for (std::size_t i = 0; i < log_.system.size(); ++i) systemByQuery_[log_.system[i].query].push_back(i);
-    for (const auto& [path, code] : log_.openFailures) ++openFailuresLeft_[lower(path)];
+    for (const auto& [path, code] : log_.openFailures) ++openFailuresLeft_[LowerAscii(path)];
     devices_ = std::make_unique<Devices>(*this);
     system_ = std::make_unique<System>(*this);
 }

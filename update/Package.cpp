@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/BinaryFile.h"
-#include "update/LittleEndian.h"
+#include "platform/LittleEndian.h"
 #include "update/PeCertificate.h"
 
 namespace qx {

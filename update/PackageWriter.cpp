@@ -9,7 +9,8 @@
 #include <limits>
 #include <system_error>
 
-#include "update/LittleEndian.h"
+#include "platform/AtaString.h"
+#include "platform/LittleEndian.h"
 #include "update/PeCertificate.h"
 
 namespace qx {
@@ -43,22 +44,6 @@ bool readWholeFile(const std::string& path, uint64_t limit, const char* what,
         return false;
     }
     return true;
-}
-
-void putLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void putLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-// ATA string: space padded, the two characters of each word swapped.
-void putAtaText(uint8_t* field, size_t width, const std::string& text) {
-    std::memset(field, ' ', width);
-    const size_t n = std::min(width, text.size());
-    for (size_t i = 0; i < n; ++i) field[i ^ 1u] = static_cast<uint8_t>(text[i]);
 }
 
 bool writeZeros(std::ofstream& out, uint64_t count) {
@@ -158,8 +143,8 @@ bool BuildPackage(const PackageBuildRequest& request, std::string& error) {
     std::memcpy(header.data(), request.versionText.data(), request.versionText.size());
     std::memcpy(header.data() + kVersionTextWidth, request.productName.data(),
                 request.productName.size());
-    putLe32(header.data() + kHeaderSlotCountOffset, static_cast<uint32_t>(images.size()));
-    putLe16(header.data() + kHeaderFormatOffset, kHeaderFormatVersion);
+    PutLe32(header.data() + kHeaderSlotCountOffset, static_cast<uint32_t>(images.size()));
+    PutLe16(header.data() + kHeaderFormatOffset, kHeaderFormatVersion);
     header[kPictureFlagOffset] = withPicture ? 1 : 0;
 
     bool ok = false;
@@ -179,7 +164,7 @@ bool BuildPackage(const PackageBuildRequest& request, std::string& error) {
         }
         for (const auto& image : images) {
             std::array<uint8_t, kSlotHeaderSize> slotHeader{};
-            putLe32(slotHeader.data(), static_cast<uint32_t>(image.size()));
+            PutLe32(slotHeader.data(), static_cast<uint32_t>(image.size()));
             out.write(reinterpret_cast<const char*>(slotHeader.data()), slotHeader.size());
             out.write(reinterpret_cast<const char*>(image.data()),
                       static_cast<std::streamsize>(image.size()));
@@ -218,10 +203,10 @@ bool MakeSyntheticImage(const SyntheticImageSpec& setup, std::vector<uint8_t>& i
     }
     uint8_t* id = image.data() + kIdentifyTemplateOffset;
     std::memset(id, 0, 512);
-    putAtaText(id + 2 * 10, 20, setup.serial);
-    putAtaText(id + 2 * 23, 8, setup.firmware);
-    putAtaText(id + 2 * 27, 40, setup.model);
-    for (size_t w = 0; w < 4; ++w) putLe16(id + 2 * (108 + w), setup.wwn[w]);
+    PutAtaString(id + 2 * 10, 20, setup.serial);
+    PutAtaString(id + 2 * 23, 8, setup.firmware);
+    PutAtaString(id + 2 * 27, 40, setup.model);
+    for (size_t w = 0; w < 4; ++w) PutLe16(id + 2 * (108 + w), setup.wwn[w]);
 
     uint8_t* bi = image.data() + kBuildInfoOffset;
     std::memset(bi, 0, kBuildInfoSize);
@@ -273,8 +258,7 @@ bool InspectPackage(const std::string& path, PackageInspection& result, std::str
     result.pictureFlag = HeaderPictureFlag(startup.header);
     result.imageBase = ImageBase(result.pictureFlag);
     result.headerSlotCount = ReadLe32(startup.header.data() + kHeaderSlotCountOffset);
-    result.headerFormat = static_cast<uint16_t>(startup.header[kHeaderFormatOffset] |
-                                                (startup.header[kHeaderFormatOffset + 1] << 8));
+    result.headerFormat = ReadLe16(startup.header.data() + kHeaderFormatOffset);
     const auto clamped = static_cast<int32_t>(
         std::min<uintmax_t>(size, static_cast<uintmax_t>(std::numeric_limits<int32_t>::max())));
     const PeCertificateTable signature = ReadPeCertificateTable(path);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/BinaryFile.h"
-#include "update/LittleEndian.h"
+#include "platform/LittleEndian.h"
 
 namespace qx {
 

@@ -22,6 +22,8 @@
 #include "QXLib/V_Access.h"
 #include "devices/Discovery.h"
 #include "devices/DriveTable.h"
+#include "platform/LittleEndian.h"
+#include "platform/Wipe.h"
 #include "update/SleepHold.h"
 #include "update/Update.h"
 
@@ -42,25 +44,11 @@ constexpr const char* kOsRefusedText =
 constexpr size_t kPasswordField = 2;
 constexpr size_t kPasswordWidth = 32;
 
-// Overwrites memory in a way the compiler may not drop as a dead store.
-void secureZero(void* p, size_t n) {
-    volatile auto* v = static_cast<volatile unsigned char*>(p);
-    for (size_t i = 0; i < n; ++i) v[i] = 0;
-}
-
-// Wipes the whole allocation of a string, not only its current length (growing a string
-// within its capacity does not reallocate).
-void wipe(std::string& s) noexcept {
-    s.resize(s.capacity());
-    secureZero(s.data(), s.size());
-    s.clear();
-}
-
 // Wipes a string on every way out of a scope.
 class WipeOnExit {
 public:
     explicit WipeOnExit(std::string& s) : s_(s) {}
-    ~WipeOnExit() { wipe(s_); }
+    ~WipeOnExit() { WipeString(s_); }
     WipeOnExit(const WipeOnExit&) = delete;
     WipeOnExit& operator=(const WipeOnExit&) = delete;
 
@@ -127,7 +115,7 @@ uint32_t nextCodePoint(const std::string& s, size_t& i) {
 
 // Word `w` of a 512-byte IDENTIFY DEVICE answer (little-endian).
 uint16_t identifyWord(const uint8_t* identify, size_t w) {
-    return static_cast<uint16_t>(identify[2 * w] | (identify[2 * w + 1] << 8));
+    return ReadLe16(identify + 2 * w);
 }
 
 // The reason code and the line for the log box when the drive's security state refuses the
@@ -190,7 +178,7 @@ std::string PasswordToAnsi(const std::string& utf8) {
                             nullptr);
     }
     wide.resize(wide.capacity());
-    secureZero(wide.data(), wide.size() * sizeof(wchar_t));
+    WipeBytes(wide.data(), wide.size() * sizeof(wchar_t));
 #else
     // No ANSI code page here: Windows-1252, the ANSI page of western Windows systems, and
     // '?' for characters it lacks, as the conversion's default character.
@@ -329,7 +317,7 @@ bool SecureEraseDrive(uint8_t device, const std::string& password, uint32_t unit
     const int result =
         ExecDeviceCommand(device, 0, unit, static_cast<int>(unit.size()), block.data(),
                           static_cast<int32_t>(block.size()), unitTimeoutSeconds);
-    secureZero(block.data(), block.size());
+    WipeBytes(block.data(), block.size());
     return result == 1;
 }
 
@@ -344,7 +332,7 @@ void SecureEraseBtnClick(MainState& state, UserSeam& user) {
     const WipeOnExit typedWiper(typed);
     std::string password = PasswordToAnsi(typed);
     const WipeOnExit passwordWiper(password);
-    wipe(typed);
+    WipeString(typed);
     if (password.empty()) {
         user.notice(state.caption, "No password and secure erase cancelled!", BoxIcon::None);
         UnlockButtons(state, user);

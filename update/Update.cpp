@@ -16,6 +16,7 @@
 #include "QXLib/Transport.h"
 #include "QXLib/V_Access.h"
 #include "devices/DriveTable.h"
+#include "platform/AtaString.h"
 #include "platform/Platform.h"
 #include "update/Package.h"
 #include "update/SleepHold.h"
@@ -253,13 +254,7 @@ Identity scannedIdentity(int l) {
 // A text field of IDENTIFY DEVICE data as the drive sends it (swapped byte pairs), with
 // blanks removed at both ends.
 std::string reportedText(const uint8_t* identify, int offset, int width) {
-    uint8_t field[kModelWidth] = {};  // the widest text field
-    const int n = std::min(width, kModelWidth);
-    for (int i = 0; i + 1 < n; i += 2) {
-        field[i] = identify[offset + i + 1];
-        field[i + 1] = identify[offset + i];
-    }
-    return IdentifyTextTrimmed(field, 0, n);
+    return ReadAtaString(identify + offset, static_cast<size_t>(width), AtaNul::EndsText);
 }
 
 // The identity the drive reports now, from IDENTIFY DEVICE data as the drive sends it.

@@ -33,6 +33,7 @@
 #include "devices/Discovery.h"
 #include "devices/Scan.h"
 #include "platform/Platform.h"
+#include "platform/Wipe.h"
 #include "app/qt/InformationForm.h"
 #include "smart/SmartReport.h"
 #include "update/Package.h"
@@ -140,9 +141,7 @@ std::string TakeSecretText(QString& text) {
     if (!text.isEmpty() && text.data_ptr().isMutable()) {
         // In place, not through a detaching write: the characters are shared with the
         // strings the line edit and the dialog still hold, and those are to be wiped too.
-        auto* chars = const_cast<QChar*>(text.constData());
-        volatile auto* wipe = reinterpret_cast<volatile char16_t*>(chars);
-        for (qsizetype i = 0; i < text.size(); ++i) wipe[i] = u'\0';
+        WipeBytes(const_cast<QChar*>(text.constData()), static_cast<size_t>(text.size()) * sizeof(QChar));
     }
     text.clear();
     return out;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/Ascii.h"
 #include "platform/BinaryFile.h"
 #include "platform/DeviceIoctl.h"
 #include "platform/sim/Sha256.h"
@@ -35,16 +36,6 @@ constexpr uint32_t kErrIoDevice = 1117;
 
 constexpr size_t kMaxRecordedCalls = size_t{1} << 20;
 constexpr size_t kMaxDebugLines = 100000;
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
 
 char upperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -74,13 +65,6 @@ struct FaultEffect {
     const SimFault* shortData = nullptr;
     uint32_t hangMs = 0;
 };
-
-// The commands whose data block carries a password (SECURITY SET PASSWORD, UNLOCK, ERASE
-// UNIT, DISABLE PASSWORD): no digest of their data is recorded, as one of a short block
-// would give the password away to a dictionary.
-bool carriesPassword(uint8_t command) {
-    return command == 0xF1 || command == 0xF2 || command == 0xF4 || command == 0xF6;
-}
 
 std::vector<uint8_t> makeSense(uint8_t key, uint8_t asc, uint8_t ascq,
                                const std::array<uint8_t, 8>* tf) {
@@ -189,7 +173,7 @@ struct SimBench::Impl {
         for (size_t i = 0; i < faults.size(); ++i) {
             const SimFault& f = faults[i];
             bool match = false;
-            for (const auto& k : keys) match = match || equalNoCase(f.key, k);
+            for (const auto& k : keys) match = match || EqualNoCaseAscii(f.key, k);
             if (!match) continue;
             const uint32_t count = ++faultCounts[disk][i];
             if (f.occurrence != 0 && count != static_cast<uint32_t>(f.occurrence)) continue;
@@ -510,7 +494,7 @@ DeviceHandle SimBench::Impl::open(const char* path, uint32_t access, uint32_t sh
     h.share = share;
     h.path = path;
     for (size_t i = 0; i < setup.disks.size(); ++i) {
-        if (!setup.disks[i].path.empty() && equalNoCase(setup.disks[i].path, p)) {
+        if (!setup.disks[i].path.empty() && EqualNoCaseAscii(setup.disks[i].path, p)) {
             h.disk = static_cast<int>(i);
             break;
         }
@@ -627,17 +611,10 @@ bool SimBench::Impl::ata(const Handle& h, SimCall& c, void* in, uint32_t inLen, 
     }
     AtaPassThroughEx hdr;
     std::memcpy(&hdr, in, kHeader);
-    c.headerLength = hdr.Length;
-    c.ataFlags = hdr.AtaFlags;
-    c.length = hdr.DataTransferLength;
-    c.timeout = hdr.TimeOutValue;
-    c.dataBufferOffset = hdr.DataBufferOffset;
-    c.hasTaskFile = true;
-    std::memcpy(c.taskFileIn.data(), hdr.CurrentTaskFile, 8);
+    recordAtaRequest(hdr, c);
     const bool flagIn = (hdr.AtaFlags & kAtaFlagsDataIn) != 0;
     const bool flagOut = (hdr.AtaFlags & kAtaFlagsDataOut) != 0;
     const DataDir dir = flagIn ? DataDir::In : flagOut ? DataDir::Out : DataDir::None;
-    c.direction = flagIn ? "in" : flagOut ? "out" : "none";
     if (hdr.Length != kHeader || (flagIn && flagOut)) return failCall(c, kErrInvalidParameter);
     const uint32_t length = hdr.DataTransferLength;
     uint8_t* data = nullptr;
@@ -658,7 +635,7 @@ bool SimBench::Impl::ata(const Handle& h, SimCall& c, void* in, uint32_t inLen, 
     if (ds.bus != SimBus::Ide && ds.bus != SimBus::Scsi) return failCall(c, kErrInvalidFunction);
     if (!ds.hasDrive) return failCall(c, kErrIoDevice);
     if (dir == DataDir::Out && data != nullptr && wantsDigest() &&
-        !carriesPassword(c.taskFileIn[kRegCommand])) {
+        !isPasswordCommand(c.taskFileIn[kRegCommand])) {
         c.dataSha256 = Sha256::hex(data, length);
     }
     std::array<uint8_t, 8> tf = c.taskFileIn;
@@ -684,17 +661,8 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
     }
     ScsiPassThroughDirect hdr;
     std::memcpy(&hdr, in, kHeader);
-    c.headerLength = hdr.Length;
-    c.targetId = hdr.TargetId;
-    c.cdbLength = hdr.CdbLength;
-    c.senseInfoLength = hdr.SenseInfoLength;
-    c.senseInfoOffset = hdr.SenseInfoOffset;
-    c.dataIn = hdr.DataIn;
-    c.length = hdr.DataTransferLength;
-    c.timeout = hdr.TimeOutValue;
-    std::memcpy(c.cdb.data(), hdr.Cdb, 16);
+    recordScsiRequest(hdr, c);
     const uint32_t length = hdr.DataTransferLength;
-    c.direction = length == 0 ? "none" : hdr.DataIn == kScsiDataIn ? "in" : "out";
     if (hdr.Length != kHeader || hdr.CdbLength == 0 || hdr.CdbLength > 16) {
         return failCall(c, kErrInvalidParameter);
     }
@@ -712,7 +680,7 @@ bool SimBench::Impl::scsi(const Handle& h, SimCall& c, void* in, uint32_t inLen,
     const SimDiskSpec& ds = setup.disks[disk];
     auto* buffer = static_cast<uint8_t*>(hdr.DataBuffer);
     const uint8_t satCommand = hdr.Cdb[0] == 0xA1 ? hdr.Cdb[9] : hdr.Cdb[0] == 0x85 ? hdr.Cdb[14] : 0;
-    if (length > 0 && hdr.DataIn != kScsiDataIn && wantsDigest() && !carriesPassword(satCommand)) {
+    if (length > 0 && hdr.DataIn != kScsiDataIn && wantsDigest() && !isPasswordCommand(satCommand)) {
         c.dataSha256 = Sha256::hex(buffer, length);
     }
 
@@ -851,10 +819,7 @@ bool SimBench::Impl::smartRcv(const Handle& h, SimCall& c, void* in, uint32_t in
     }
     SendCmdInParams p{};
     std::memcpy(&p, in, kSmartRequestLength);
-    c.headerLength = p.cBufferSize;
-    c.driveNumber = p.bDriveNumber;
-    c.hasTaskFile = true;
-    std::memcpy(c.taskFileIn.data(), &p.irDriveRegs, 8);
+    recordSmartRequest(p, c);
     c.length = 512;
     std::array<uint8_t, 8> tf = c.taskFileIn;
     const uint8_t cmd = tf[kRegCommand];

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/Ascii.h"
 #include "platform/sim/SimBench.h"
 
 namespace qx::sim {
@@ -24,13 +25,6 @@ std::string trim(const std::string& s) {
     if (a == std::string::npos) return {};
     const size_t b = s.find_last_not_of(" \t");
     return s.substr(a, b - a + 1);
-}
-
-std::string lower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
 }
 
 std::vector<std::string> words(const std::string& s) {
@@ -78,7 +72,7 @@ bool parseHex(std::string s, uint64_t max, uint64_t& out) {
 }
 
 bool parseBool(const std::string& s, bool& out) {
-    const std::string v = lower(s);
+    const std::string v = LowerAscii(s);
     if (v == "yes" || v == "true" || v == "1" || v == "on") {
         out = true;
         return true;
@@ -142,7 +136,7 @@ private:
         if (line.empty() || line[0] == '#' || line[0] == ';') return true;
         if (line[0] == '[') {
             if (line.back() != ']') return fail(n, "section header without ']'");
-            const std::string name = lower(trim(line.substr(1, line.size() - 2)));
+            const std::string name = LowerAscii(trim(line.substr(1, line.size() - 2)));
             if (!closeDisk()) return false;
             if (name == "system") {
                 if (sawSystem_) return fail(n, "second [system] section");
@@ -163,7 +157,7 @@ private:
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos) return fail(n, "expected 'key = value'");
-        const std::string key = lower(trim(line.substr(0, eq)));
+        const std::string key = LowerAscii(trim(line.substr(0, eq)));
         std::string value = trim(line.substr(eq + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
@@ -198,11 +192,11 @@ private:
             }
             spec_.systemLetter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
         } else if (key == "enumeration") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             if (l != "ok" && l != "fails") return fail(n, "enumeration must be ok or fails");
             spec_.enumerationFails = l == "fails";
         } else if (key == "rescan") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             if (l == "ok") spec_.rescanFailsAt = 0;
             else if (l == "locate-fails") spec_.rescanFailsAt = 1;
             else if (l == "reenumerate-fails") spec_.rescanFailsAt = 2;
@@ -217,7 +211,7 @@ private:
                 return fail(n, "security-freeze-at-start must be yes or no");
             }
         } else if (key == "system") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             if (l != "windows" && l != "linux") return fail(n, "system must be windows or linux");
             spec_.windows = l == "windows";
         } else if (key == "executable") {
@@ -253,7 +247,7 @@ private:
             return text(n, key, v, kMaxPath, d.path);
         }
         if (key == "bus") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             if (l == "ide") d.bus = SimBus::Ide;
             else if (l == "scsi") d.bus = SimBus::Scsi;
             else if (l == "usb") d.bus = SimBus::Usb;
@@ -263,7 +257,7 @@ private:
             return true;
         }
         if (key == "drive") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             d.hasDrive = l != "none";
             if (l == "maker") r.controller = ControllerKind::Maker;
             else if (l == "foreign") r.controller = ControllerKind::Foreign;
@@ -275,7 +269,7 @@ private:
         if (key == "serial") return text(n, key, v, 20, r.serial);
         if (key == "firmware") return text(n, key, v, 8, r.firmware);
         if (key == "new-firmware") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             if (l == "at-once") r.newFirmwareAtOnce = true;
             else if (l == "after-power-cycle") r.newFirmwareAtOnce = false;
             else return fail(n, "new-firmware must be at-once or after-power-cycle");
@@ -339,7 +333,7 @@ private:
             return true;
         }
         if (key == "signature-block") {
-            if (lower(v) == "none") {
+            if (LowerAscii(v) == "none") {
                 r.signatureBlock = -1;
                 return true;
             }
@@ -399,7 +393,7 @@ private:
             return true;
         }
         if (key == "inquiry-code") {
-            if (lower(v).rfind("hex:", 0) == 0) {
+            if (LowerAscii(v).rfind("hex:", 0) == 0) {
                 const std::string h = v.substr(4);
                 if (h.size() != 8) return fail(n, "inquiry-code hex: needs 8 hex digits");
                 for (size_t i = 0; i < 4; ++i) {
@@ -445,7 +439,7 @@ private:
             return true;
         }
         if (key == "held-by-other") {
-            const std::string l = lower(v);
+            const std::string l = LowerAscii(v);
             if (l == "none") d.heldByOther = SimHold::None;
             else if (l == "shared") d.heldByOther = SimHold::Shared;
             else if (l == "exclusive") d.heldByOther = SimHold::Exclusive;
@@ -459,7 +453,7 @@ private:
     // fault = KEY at N|every KIND [ARGUMENT]
     bool fault(size_t n, const std::string& v, SimDiskSpec& d) {
         if (d.faults.size() >= kMaxFaults) return fail(n, "more than 64 faults on one disk");
-        const auto w = words(lower(v));
+        const auto w = words(LowerAscii(v));
         const char* usage = "fault must be 'KEY at N KIND [ARG]' or 'KEY every KIND [ARG]'";
         if (w.size() < 3) return fail(n, usage);
         SimFault f;
@@ -536,7 +530,7 @@ private:
         SimDiskSpec& d = spec_.disks.back();
         if (d.path.empty()) return fail(diskLine_, "[disk] without path");
         for (size_t i = 0; i + 1 < spec_.disks.size(); ++i) {
-            std::string a = lower(spec_.disks[i].path), b = lower(d.path);
+            std::string a = LowerAscii(spec_.disks[i].path), b = LowerAscii(d.path);
             if (a == b) return fail(diskLine_, "path already used by disk " + std::to_string(i));
         }
         if (!rotationGiven_ && d.drive.controller == ControllerKind::HardDisk) d.drive.rotationRate = 7200;

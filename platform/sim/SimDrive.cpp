@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/FlashPage.h"
+#include "platform/LittleEndian.h"
+
 namespace qx::sim {
 
 namespace {
@@ -38,10 +41,7 @@ constexpr size_t kImageWwn = 292;
 constexpr size_t kImageBuildInfo = 768;
 constexpr uint8_t kImageMarker = 0xA5;
 
-void put16(uint8_t* buf, size_t word, uint16_t v) {
-    buf[2 * word] = static_cast<uint8_t>(v);
-    buf[2 * word + 1] = static_cast<uint8_t>(v >> 8);
-}
+void put16(uint8_t* buf, size_t word, uint16_t v) { PutLe16(buf + 2 * word, v); }
 
 uint32_t sectorsOf(uint8_t count) { return count == 0 ? 256u : count; }
 
@@ -49,38 +49,12 @@ bool isVendorLba(const std::array<uint8_t, 8>& tf) {
     return tf[kRegLbaMid] == 0x34 && tf[kRegLbaHigh] == 0x12;
 }
 
-// Sectors per flash page by the page-size code; 0 for codes without a page size.
-uint32_t sectorsPerPage(uint8_t code) {
-    switch (code & 7) {
-        case 0: return 4;
-        case 1: return 8;
-        case 2: return 16;
-        case 3: return 32;
-        default: return 0;
-    }
-}
-
 }  // namespace
-
-void putAtaString(uint8_t* field, size_t width, const std::string& text) {
-    std::memset(field, ' ', width);
-    const size_t n = std::min(width, text.size());
-    for (size_t i = 0; i < n; ++i) field[i ^ 1] = static_cast<uint8_t>(text[i]);
-}
-
-std::string readAtaString(const uint8_t* field, size_t width) {
-    std::string s;
-    s.reserve(width);
-    for (size_t i = 0; i < width; ++i) s.push_back(static_cast<char>(field[i ^ 1]));
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-    const size_t first = s.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : s.substr(first);
-}
 
 SimDrive::SimDrive(const SimDriveSpec& setup) : spec_(&setup) {
     state_.firmware = setup.firmware.substr(0, 8);
     state_.buildInfo = setup.buildInfo;
-    putAtaString(firmwareField_.data(), firmwareField_.size(), setup.firmware);
+    PutAtaString(firmwareField_.data(), firmwareField_.size(), setup.firmware);
 }
 
 std::array<uint8_t, 512> SimDrive::identifyData() const {
@@ -91,9 +65,9 @@ std::array<uint8_t, 512> SimDrive::identifyData() const {
     put16(b, 1, 16383);
     put16(b, 3, 16);
     put16(b, 6, 63);
-    putAtaString(b + 20, 20, s.serial);
+    PutAtaString(b + 20, 20, s.serial);
     std::memcpy(b + 46, firmwareField_.data(), 8);
-    putAtaString(b + 54, 40, s.model);
+    PutAtaString(b + 54, 40, s.model);
     put16(b, 47, 0x8010);
     put16(b, 49, 0x2F00);
     put16(b, 53, 0x0007);
@@ -130,15 +104,14 @@ std::array<uint8_t, kSystemInfoBytes> SimDrive::systemInfo() const {
     si[kFlashInfoOffset] = static_cast<uint8_t>(spec_->pageSizeCode & 7);
     si[kFlashInfoOffset + 1] = 0;
     for (size_t k = 0; k < 4; ++k) {
-        si[kSystemBlocksOffset + 2 * k] = static_cast<uint8_t>(spec_->systemBlocks[k]);
-        si[kSystemBlocksOffset + 2 * k + 1] = static_cast<uint8_t>(spec_->systemBlocks[k] >> 8);
+        PutLe16(si.data() + kSystemBlocksOffset + 2 * k, spec_->systemBlocks[k]);
     }
     return si;
 }
 
 std::array<uint8_t, 4096> SimDrive::systemPage(uint32_t blockUnit, uint32_t byteOffset) const {
     std::array<uint8_t, 4096> page{};
-    const uint32_t perPage = sectorsPerPage(spec_->pageSizeCode);
+    const uint32_t perPage = SectorsPerFlashPage(spec_->pageSizeCode);
     uint32_t block = 0;
     if (byteOffset == 0) {
         block = 2 * blockUnit;
@@ -380,13 +353,12 @@ SimDrive::Outcome SimDrive::finishDownload(uint32_t lastBlock) {
     }
     if (why.empty()) {
         uint8_t want[40];
-        putAtaString(want, 20, spec_->serial);
+        PutAtaString(want, 20, spec_->serial);
         if (std::memcmp(img.data() + kImageSerial, want, 20) != 0) why = "serial number";
-        putAtaString(want, 40, spec_->model);
+        PutAtaString(want, 40, spec_->model);
         if (why.empty() && std::memcmp(img.data() + kImageModel, want, 40) != 0) why = "model";
         for (size_t w = 0; w < 4 && why.empty(); ++w) {
-            if (img[kImageWwn + 2 * w] != static_cast<uint8_t>(spec_->wwn[w]) ||
-                img[kImageWwn + 2 * w + 1] != static_cast<uint8_t>(spec_->wwn[w] >> 8)) {
+            if (ReadLe16(img.data() + kImageWwn + 2 * w) != spec_->wwn[w]) {
                 why = "world wide name";
             }
         }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AtaString.h"
 #include "platform/sim/SimBench.h"
 
 namespace qx::sim {
@@ -83,10 +84,9 @@ private:
     std::vector<bool> received_;              // download blocks received so far
 };
 
-// An ATA string field: the text padded with blanks to `width`, the two characters of every
-// word swapped.
-void putAtaString(uint8_t* field, size_t width, const std::string& text);
-// The reverse: reading order, trailing blanks and NULs removed.
-std::string readAtaString(const uint8_t* field, size_t width);
+// An ATA string field as the bench reads it back: NULs at its end pad like blanks.
+inline std::string readAtaString(const uint8_t* field, size_t width) {
+    return ReadAtaString(field, width, AtaNul::PadsEnd);
+}
 
 }  // namespace qx::sim

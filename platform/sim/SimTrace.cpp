@@ -2,6 +2,7 @@
 #include "platform/sim/SimTrace.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/DeviceIoctl.h"
 
@@ -110,7 +111,44 @@ bool carriesPassword(const SimCall& c) {
     } else {
         return false;
     }
+    return isPasswordCommand(command);
+}
+
+bool isPasswordCommand(uint8_t command) {
     return command == 0xF1 || command == 0xF2 || command == 0xF4 || command == 0xF6;
+}
+
+void recordAtaRequest(const AtaPassThroughEx& h, SimCall& c) {
+    c.headerLength = h.Length;
+    c.ataFlags = h.AtaFlags;
+    c.length = h.DataTransferLength;
+    c.timeout = h.TimeOutValue;
+    c.dataBufferOffset = h.DataBufferOffset;
+    c.hasTaskFile = true;
+    std::memcpy(c.taskFileIn.data(), h.CurrentTaskFile, 8);
+    const bool dataIn = (h.AtaFlags & kAtaFlagsDataIn) != 0;
+    const bool dataOut = (h.AtaFlags & kAtaFlagsDataOut) != 0;
+    c.direction = dataIn ? "in" : dataOut ? "out" : "none";
+}
+
+void recordScsiRequest(const ScsiPassThroughDirect& h, SimCall& c) {
+    c.headerLength = h.Length;
+    c.targetId = h.TargetId;
+    c.cdbLength = h.CdbLength;
+    c.senseInfoLength = h.SenseInfoLength;
+    c.senseInfoOffset = h.SenseInfoOffset;
+    c.dataIn = h.DataIn;
+    c.length = h.DataTransferLength;
+    c.timeout = h.TimeOutValue;
+    std::memcpy(c.cdb.data(), h.Cdb, 16);
+    c.direction = c.length == 0 ? "none" : h.DataIn == kScsiDataIn ? "in" : "out";
+}
+
+void recordSmartRequest(const SendCmdInParams& p, SimCall& c) {
+    c.headerLength = p.cBufferSize;
+    c.driveNumber = p.bDriveNumber;
+    c.hasTaskFile = true;
+    std::memcpy(c.taskFileIn.data(), &p.irDriveRegs, 8);
 }
 
 std::string formatOpenFailureLine(uint64_t time, const std::string& path, uint32_t lastError,

@@ -3,9 +3,11 @@
 // password, so the bytes themselves are never written.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/DeviceIoctl.h"
 #include "platform/sim/SimBench.h"
 
 namespace qx::sim {
@@ -15,8 +17,18 @@ std::string formatTraceLine(const SimCall& call);
 
 // True for the data block of an ATA security command that carries a password (SECURITY
 // SET PASSWORD, UNLOCK, ERASE UNIT, DISABLE PASSWORD): its bytes and even their digest are
-// never traced.
+// never traced, as the digest of a short block would give the password away to a dictionary.
 bool carriesPassword(const SimCall& call);
+
+// True for the ATA command codes of those commands (F1h, F2h, F4h, F6h).
+bool isPasswordCommand(uint8_t command);
+
+// The fields of a request's header as a call records them: the bench and the recorder over
+// a real back-end read the same structures the same way. The ATA and SCSI ones set the
+// direction too.
+void recordAtaRequest(const AtaPassThroughEx& h, SimCall& c);
+void recordScsiRequest(const ScsiPassThroughDirect& h, SimCall& c);
+void recordSmartRequest(const SendCmdInParams& p, SimCall& c);
 
 // An open that failed (traced so that a replay fails it too), with the system's text for
 // the error when there is one.

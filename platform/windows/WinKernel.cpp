@@ -9,6 +9,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/Ascii.h"
+
 namespace qx {
 
 namespace {
@@ -131,7 +133,7 @@ std::string WinKernel::benchLockName(const std::string& benchFile) {
     if (n > 0 && n < full.size()) path.assign(full.data(), n);
     uint64_t hash = 1469598103934665603ull;
     for (wchar_t c : path) {
-        const auto folded = static_cast<uint32_t>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c);
+        const auto folded = static_cast<uint32_t>(LowerAscii(c));
         for (int shift = 0; shift < 32; shift += 8) {
             hash ^= (folded >> shift) & 0xFFu;
             hash *= 1099511628211ull;

@@ -147,7 +147,7 @@ TEST(IsWindows8, ExactlyVersion6Point2FromEitherRecord) {
 // ------------------------------------------------------------------ identify text
 std::array<uint8_t, 20> swappedField20(const char* text) {
     std::array<uint8_t, 20> f{};
-    sim::putAtaString(f.data(), 20, "");  // all blanks
+    PutAtaString(f.data(), 20, "");  // all blanks
     std::memcpy(f.data(), text, std::min<size_t>(20, std::strlen(text)));
     for (size_t i = 0; i < 20; i += 2) std::swap(f[i], f[i + 1]);
     return f;
@@ -176,7 +176,7 @@ TEST(FixAtaString, SwapsPairsAndTrimsBlanksToNul) {
 
 TEST(FixAtaString, FullFieldKeepsNoNul) {
     std::array<uint8_t, 8> fw{};
-    sim::putAtaString(fw.data(), 8, "ABCDEFGH");
+    PutAtaString(fw.data(), 8, "ABCDEFGH");
     FixAtaString(fw.data(), 8);
     EXPECT_EQ(std::string(fw.begin(), fw.end()), "ABCDEFGH");
 }

@@ -2,7 +2,9 @@
 #include "support/SimFixture.h"
 
 #include "QXLib/DbgLog.h"
+#include "platform/AtaString.h"
 #include "platform/DeviceIoctl.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -107,13 +109,10 @@ std::vector<uint8_t> makeImageFor(const sim::SimDriveSpec& drive, size_t length,
         x = x * 1103515245u + 12345u;
         img[i] = static_cast<uint8_t>(x >> 16);
     }
-    sim::putAtaString(img.data() + 96, 20, drive.serial);
-    sim::putAtaString(img.data() + 122, 8, revision);
-    sim::putAtaString(img.data() + 130, 40, drive.model);
-    for (size_t w = 0; w < 4; ++w) {
-        img[292 + 2 * w] = static_cast<uint8_t>(drive.wwn[w]);
-        img[293 + 2 * w] = static_cast<uint8_t>(drive.wwn[w] >> 8);
-    }
+    PutAtaString(img.data() + 96, 20, drive.serial);
+    PutAtaString(img.data() + 122, 8, revision);
+    PutAtaString(img.data() + 130, 40, drive.model);
+    for (size_t w = 0; w < 4; ++w) PutLe16(img.data() + 292 + 2 * w, drive.wwn[w]);
     const auto bi = sim::makeBuildInfo(buildInfo);
     std::memcpy(img.data() + 768, bi.data(), 64);
     img[length - 2] = 0xA5;
