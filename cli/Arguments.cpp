@@ -8,6 +8,7 @@
 #include "cli/CliPackage.h"
 #include "cli/Program.h"
 #include "platform/Utf8Path.h"
+#include "platform/Wipe.h"
 
 namespace qx::cli::detail {
 
@@ -89,7 +90,7 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
         return {kExitUsage, what + " (see " + kProgram + " --help)"};
     } catch (const CLI::ParseError& e) {
         if (erase->parsed() && erase->count("--password") > 0) {
-            wipeString(r.passwordArgument);
+            WipeString(r.passwordArgument);
             return {kExitUsage, "the password is never taken from the command line (it would "
                                 "show in the process list): use --password-file FILE or "
                                 "--password-stdin"};
@@ -108,10 +109,10 @@ Outcome Program::parse(const std::vector<std::string>& args, bool& helpShown) {
     if (erase->parsed()) {
         r.command = "erase";
         r.passwordArgumentGiven = erase->count("--password") > 0;
-        wipeString(r.passwordArgument);
+        WipeString(r.passwordArgument);
         // The parser keeps its own copy of what it was given.
         for (std::string& s : const_cast<CLI::results_t&>(erase->get_option("--password")->results())) {
-            wipeString(s);
+            WipeString(s);
         }
     }
     if (inspect->parsed()) r.command = "package inspect";

@@ -8,6 +8,7 @@
 
 #include "cli/Program.h"
 #include "platform/Platform.h"
+#include "platform/Wipe.h"
 
 namespace qx::cli {
 
@@ -71,7 +72,7 @@ int Program::run(const std::vector<std::string>& args) {
 }  // namespace detail
 
 LineRead ReadBoundedLine(std::istream& in, std::string& line, size_t max) {
-    wipeString(line);
+    WipeString(line);
     line.reserve(max + 1);
     bool any = false;
     for (;;) {
@@ -80,7 +81,7 @@ LineRead ReadBoundedLine(std::istream& in, std::string& line, size_t max) {
         any = true;
         if (c == '\n') return LineRead::Ok;
         if (line.size() >= max) {
-            wipeString(line);
+            WipeString(line);
             return LineRead::TooLong;
         }
         line.push_back(static_cast<char>(c));

@@ -5,6 +5,7 @@
 
 #include "cli/Program.h"
 #include "platform/Utf8Path.h"
+#include "platform/Wipe.h"
 #include "update/SecureErase.h"
 
 namespace qx::cli::detail {
@@ -17,7 +18,7 @@ Outcome Program::readPassword(std::string& password) {
         if (read == LineRead::TooLong) {
             return {kExitUsage, "the password on standard input is longer than 4096 bytes: nothing was sent"};
         }
-        if (read == LineRead::End) wipeString(password);
+        if (read == LineRead::End) WipeString(password);
     } else {
         std::ifstream f(Utf8Path(request_.passwordFile), std::ios::binary);
         if (!f.is_open()) return {kExitUsage, "cannot read the password file '" + request_.passwordFile + "'"};
@@ -25,12 +26,12 @@ Outcome Program::readPassword(std::string& password) {
         f.read(text.data(), static_cast<std::streamsize>(text.size()));
         const auto got = static_cast<size_t>(f.gcount());
         if (got > kMaxPasswordBytes) {
-            wipeString(text);
+            WipeString(text);
             return {kExitUsage, "the password file is larger than 4096 bytes"};
         }
         const size_t end = std::min(got, text.find('\n'));
         password.assign(text.data(), end);
-        wipeString(text);
+        WipeString(text);
     }
     if (!password.empty() && password.back() == '\r') password.pop_back();
     if (password.empty()) return {kExitUsage, "no password: nothing was sent"};
@@ -46,11 +47,11 @@ Outcome Program::erase() {
     std::string password;
     o = readPassword(password);
     if (o.code != kExitOk) {
-        wipeString(password);
+        WipeString(password);
         return o;
     }
     user_->setSecret(password);
-    wipeString(password);
+    WipeString(password);
     for (auto& r : user_->rows()) r.checked = false;
     for (int row : rows) user_->rows()[static_cast<size_t>(row)].checked = true;
     SecureEraseBtnClick(state_, *user_);

@@ -11,17 +11,11 @@
 #include "cli/Program.h"
 #include "devices/DriveTable.h"
 #include "devices/Scan.h"
+#include "platform/Ascii.h"
 
 namespace qx::cli::detail {
 
 namespace {
-
-std::string lowerAscii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
 
 bool allDigits(const std::string& s) {
     return !s.empty() && s.size() <= 6 &&
@@ -95,9 +89,9 @@ Outcome resolveDisks(const std::vector<std::string>& args, const std::vector<Dri
             }
             found.push_back(static_cast<int>(n) - 1);
         } else {
-            const std::string lowered = lowerAscii(arg);
+            const std::string lowered = LowerAscii(arg);
             for (const Drive& d : drives) {
-                if (!bySerialOnly && !d.path.empty() && lowerAscii(d.path) == lowered) {
+                if (!bySerialOnly && !d.path.empty() && LowerAscii(d.path) == lowered) {
                     found.push_back(d.disk - 1);
                 }
             }

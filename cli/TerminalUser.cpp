@@ -5,13 +5,14 @@
 #include <cstdio>
 
 #include "platform/Platform.h"
+#include "platform/Wipe.h"
 #include "smart/SmartReport.h"
 
 namespace qx::cli {
 
 TerminalUser::~TerminalUser() {
     eraseUnitEnded(-1);
-    wipeString(secret_);
+    WipeString(secret_);
 }
 
 namespace {
@@ -59,7 +60,7 @@ void TerminalUser::eraseUnitEnded(int) {
 }
 
 void TerminalUser::setSecret(const std::string& secret) {
-    wipeString(secret_);
+    WipeString(secret_);
     secret_ = secret;
 }
 

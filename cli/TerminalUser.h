@@ -15,7 +15,6 @@
 
 #include "app/core/UserSeam.h"
 #include "devices/Scan.h"
-#include "platform/Wipe.h"
 
 namespace qx::cli {
 
@@ -100,8 +99,5 @@ private:
 
 // "Disk 2 erasing: 3:05 of about 8:00" (no estimate: "Disk 2 erasing: 3:05").
 std::string EraseElapsedLine(int row, uint32_t elapsedSeconds, uint32_t estimateSeconds);
-
-// Overwrites a string's whole allocation before it is cleared.
-inline void wipeString(std::string& s) noexcept { WipeString(s); }
 
 }  // namespace qx::cli
