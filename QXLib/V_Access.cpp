@@ -85,21 +85,8 @@ void putBigEndian32(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v);
 }
 
-void putLittleEndian32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t littleEndian32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 uint64_t littleEndian64(const uint8_t* p) {
-    return static_cast<uint64_t>(littleEndian32(p)) |
-           static_cast<uint64_t>(littleEndian32(p + 4)) << 32;
+    return static_cast<uint64_t>(ReadLe32(p)) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32;
 }
 
 int toResult(bool ok) { return ok ? 1 : 2; }
@@ -153,7 +140,7 @@ bool VA_EnableVendorCmd(uint8_t device, bool on) {
     block[1] = 0x06;  // non-data
     block[2] = 0x00;
     block[3] = kFeatureVendorMode;
-    putLittleEndian32(&block[4], value);
+    PutLe32(&block[4], value);
     block[8] = kDevice;
     block[9] = kSetFeatures;
     return ExecDeviceCommand(device, 0, block, kBlockLength, nullptr, 0) == 1;
@@ -229,7 +216,7 @@ int VC_IdentifyDevice(uint8_t device, uint8_t* buffer, uint32_t sectors) {
     block[1] = 0x08;  // PIO data-in
     block[2] = 0x0B;
     block[3] = 0;
-    putLittleEndian32(&block[4], sectors);
+    PutLe32(&block[4], sectors);
     block[8] = kDevice;
     block[9] = kIdentifyDevice;
     const int r = ExecDeviceCommand(device, 1, block, kBlockLength, buffer,
@@ -252,7 +239,7 @@ uint64_t GetDriveSectorCount(uint8_t device) {
     uint8_t identify[kSectorBytes] = {};
     if (VC_IdentifyDevice(device, identify, 1) != 1) return 0;
 
-    const uint32_t count28 = littleEndian32(&identify[120]);  // words 60-61
+    const uint32_t count28 = ReadLe32(&identify[120]);  // words 60-61
     if (count28 != kSaturated28) {
         // A 28-bit count cannot exceed 0x0FFFFFFF; more is no size at all (all ones from
         // a bridge without a drive, for example).

@@ -51,7 +51,7 @@ int Program::run(const std::vector<std::string>& args) {
 
     const bool echoLog = request_.command == "update" || request_.command == "erase";
     user_ = std::make_unique<TerminalUser>(io_.err, io_.errIsTerminal, echoLog);
-    state_.caption = std::string("Quorvex ") + kControllerModel + " Toolbox " + kVersionText;
+    state_.caption = StartTitle();
     state_.appTitle = state_.caption;
     o = scan();
     if (o.code == kExitOk) {

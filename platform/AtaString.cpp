@@ -14,7 +14,8 @@ void SwapAtaPairs(uint8_t* field, std::size_t width) {
 void PutAtaString(uint8_t* field, std::size_t width, std::string_view text) {
     std::memset(field, ' ', width);
     const std::size_t words = width & ~std::size_t{1};
-    std::memcpy(field, text.data(), std::min(words, text.size()));
+    const std::size_t n = std::min(words, text.size());
+    if (n != 0) std::memcpy(field, text.data(), n);
     SwapAtaPairs(field, words);
 }
 

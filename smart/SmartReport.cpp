@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "QXLib/Smart.h"
+#include "platform/LittleEndian.h"
 #include "update/Update.h"
 
 namespace qx {
@@ -66,9 +67,9 @@ const CatalogueEntry* findEntry(uint8_t id) {
 // every value lies in 0..65535 and prints as an unsigned decimal.
 int fieldValue(const uint8_t* raw, Field f) {
     switch (f) {
-        case Field::R0: return raw[0] | (raw[1] << 8);
-        case Field::R1: return raw[2] | (raw[3] << 8);
-        case Field::R2: return raw[4] | (raw[5] << 8);
+        case Field::R0: return ReadLe16(raw);
+        case Field::R1: return ReadLe16(raw + 2);
+        case Field::R2: return ReadLe16(raw + 4);
         case Field::B0: return raw[0];
     }
     return 0;
@@ -109,7 +110,7 @@ std::vector<SmartAttributeView> DescribeSmartAttributes(const uint8_t* smartData
         SmartAttributeView v;
         v.id = e->id;
         v.name = e->name;
-        v.flags = static_cast<uint16_t>(entry[1] | (entry[2] << 8));
+        v.flags = ReadLe16(entry + 1);
         v.current = entry[3];
         v.worst = entry[4];
         std::copy(raw, raw + v.raw.size(), v.raw.begin());

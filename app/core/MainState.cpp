@@ -76,7 +76,8 @@ PackageShowing ReadPackageShowing(MainState& state) {
     showing.pictureFlag = HeaderPictureFlag(state.PackageHeader);
     if (showing.opened) {
         showing.caption = PackageCaption(state.PackageHeader);
-        if (showing.pictureFlag) showing.picture = std::move(startup.picture);
+        showing.decodePicture = showing.pictureFlag;
+        if (showing.decodePicture) showing.picture = std::move(startup.picture);
     }
     return showing;
 }

@@ -81,6 +81,7 @@ std::string PackageCaption(const std::array<uint8_t, 512>& header);
 struct PackageShowing {
     bool opened = false;
     bool pictureFlag = false;
+    bool decodePicture = false;  // opened with the flag set: `picture` must decode, or the showing stops
     std::string caption;
     std::vector<uint8_t> picture;
 };

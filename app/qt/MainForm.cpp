@@ -421,7 +421,7 @@ bool TMainForm::firstShowWork() {
     if (state_.PackageMode) {
         const qx::PackageShowing showing = qx::ReadPackageShowing(state_);
         if (showing.opened) setCaption(showing.caption);
-        if (!showing.picture.empty()) {
+        if (showing.decodePicture) {
             QImage picture;
             QString error;
             if (!qx::DecodeJpeg(showing.picture.data(), showing.picture.size(), picture, error)) {

@@ -237,6 +237,15 @@ TEST(CheckBoxEdges, ClearedAndAppendedRowsStartUnchecked) {
     EXPECT_TRUE(edges.changed(1, true));
 }
 
+TEST(CheckBoxEdges, ClearingForgetsTheBoxesSeen) {
+    CheckBoxEdges edges;
+    edges.appended(1);
+    edges.appended(2);
+    EXPECT_TRUE(edges.changed(1, true));
+    edges.cleared();
+    EXPECT_TRUE(edges.changed(1, true));  // row 1 was checked before the list was emptied
+}
+
 TEST(CheckBoxEdges, ARowNotSeenBeforeCountsAsUnchecked) {
     CheckBoxEdges edges;
     EXPECT_FALSE(edges.changed(5, false));

@@ -385,6 +385,7 @@ TEST(PackageShowingRead, AnOpenedPackageGivesItsCaptionAndPictureOnlyWithTheFlag
     PackageShowing showing = ReadPackageShowing(state);
     EXPECT_TRUE(showing.opened);
     EXPECT_FALSE(showing.pictureFlag);
+    EXPECT_FALSE(showing.decodePicture);
     EXPECT_EQ(showing.caption, "Fast SSD A.1.19(RC2) [1.06]");
     EXPECT_TRUE(showing.picture.empty());
     EXPECT_EQ(state.PackageHeader[0], '1');
@@ -394,6 +395,7 @@ TEST(PackageShowingRead, AnOpenedPackageGivesItsCaptionAndPictureOnlyWithTheFlag
     showing = ReadPackageShowing(state);
     EXPECT_TRUE(showing.opened);
     EXPECT_TRUE(showing.pictureFlag);
+    EXPECT_TRUE(showing.decodePicture);
     EXPECT_EQ(showing.caption, "Other A.1.19(RC2) [2.00]");
     ASSERT_EQ(showing.picture.size(), 81920u);
     EXPECT_EQ(std::string(showing.picture.begin(), showing.picture.begin() + 9), "\xFF\xD8picture");
@@ -408,6 +410,7 @@ TEST(PackageShowingRead, AnExecutableThatCannotBeOpenedKeepsTheTitleAndAZeroHead
     const PackageShowing showing = ReadPackageShowing(state);
     EXPECT_FALSE(showing.opened);
     EXPECT_FALSE(showing.pictureFlag);
+    EXPECT_FALSE(showing.decodePicture);
     EXPECT_TRUE(showing.caption.empty());
     EXPECT_TRUE(showing.picture.empty());
     EXPECT_EQ(std::count(state.PackageHeader.begin(), state.PackageHeader.end(), 0), 512);
