@@ -117,7 +117,8 @@ public:
             pos = end + 1;
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.size() > kMaxLine) return fail(lineNo, "line longer than 8192 characters");
-            for (unsigned char c : line) {
+            for (const char byte : line) {
+                const auto c = static_cast<unsigned char>(byte);
                 if ((c < 0x20 && c != '\t') || c == 0x7F) return fail(lineNo, "control character in line");
             }
             if (!handle(lineNo, trim(line))) return false;

@@ -65,7 +65,8 @@ private:
     // (and plain ASCII) whatever a path holds.
     void quote(const std::string& s) {
         text_ += '"';
-        for (unsigned char ch : s) {
+        for (const char byte : s) {
+            const auto ch = static_cast<unsigned char>(byte);
             if (ch == '"' || ch == '\\') {
                 text_ += '\\';
                 text_ += static_cast<char>(ch);
