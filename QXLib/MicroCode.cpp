@@ -9,6 +9,7 @@
 
 #include "QXLib/DbgLog.h"
 #include "QXLib/Transport.h"
+#include "platform/Ascii.h"
 #include "platform/AtaString.h"
 #include "platform/LittleEndian.h"
 
@@ -33,29 +34,19 @@ constexpr uint32_t kRevisionField = 122, kRevisionFieldWidth = 8;
 constexpr uint32_t kModelField = 130, kModelFieldWidth = 40;
 constexpr uint32_t kWwnField = 292;
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+}  // namespace
 
-// Sixteen hex digits, four per word, most significant first. False on anything else.
-bool parseWwn(const std::string& text, uint16_t (&words)[4]) {
-    if (text.size() != 16) return false;
-    for (size_t w = 0; w < 4; ++w) {
-        uint32_t v = 0;
-        for (size_t d = 0; d < 4; ++d) {
-            const int x = hexDigit(text[4 * w + d]);
-            if (x < 0) return false;
-            v = (v << 4) | static_cast<uint32_t>(x);
-        }
-        words[w] = static_cast<uint16_t>(v);
+bool ParseWwn(const std::string& hex16, std::array<uint16_t, 4>& wwn) {
+    if (hex16.size() != 16) return false;
+    std::array<uint16_t, 4> words{};
+    for (size_t i = 0; i < 16; ++i) {
+        const int digit = HexDigitValue(hex16[i]);
+        if (digit < 0) return false;
+        words[i / 4] = static_cast<uint16_t>((words[i / 4] << 4) | digit);
     }
+    wwn = words;
     return true;
 }
-
-}  // namespace
 
 int VC_STD_DownloadMicroCode(uint8_t device, const uint8_t* data, uint16_t blockCount,
                              uint16_t blockOffset) {
@@ -97,8 +88,8 @@ bool PersonaliseAndSeal(uint8_t* image, uint32_t length, const std::string& seri
     if (image == nullptr || length == 0 || length > kImageAreaSize) return false;
     // A malformed name would put a wrong identity into the firmware: refuse before
     // touching the image.
-    uint16_t wwn[4];
-    if (!parseWwn(wwnHex16, wwn)) return false;
+    std::array<uint16_t, 4> wwn{};
+    if (!ParseWwn(wwnHex16, wwn)) return false;
 
     // Each text up to its first NUL.
     PutAtaString(image + kSerialField, kSerialFieldWidth, serial.c_str());

@@ -2,6 +2,7 @@
 // download with DOWNLOAD MICROCODE (subcommand 03h) in chunks of at most 128 blocks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,6 +24,10 @@ void ApplyOptionRule(const char* svnVersion6, uint8_t* image);
 bool PersonaliseAndSeal(uint8_t* image, uint32_t length, const std::string& serial,
                         const std::string& model, const std::string& wwnHex16,
                         const std::string& firmwareRevision);
+
+// Parses 16 hexadecimal digits of either case into four words, the first word from the first
+// four digits. False on anything else, with `wwn` left as it was.
+bool ParseWwn(const std::string& hex16, std::array<uint16_t, 4>& wwn);
 
 // The world wide name of identify words 108-111 as 16 uppercase hex digits, one group of
 // four per word, most significant digit first.

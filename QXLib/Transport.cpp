@@ -14,6 +14,7 @@
 #include "QXLib/SenseData.h"
 #include "platform/DeviceIoctl.h"
 #include "platform/Platform.h"
+#include "platform/WinErrorCodes.h"
 #include "platform/Wipe.h"
 
 namespace qx {
@@ -36,7 +37,6 @@ constexpr std::size_t kCdbFieldLength = sizeof(ScsiPassThroughDirect::Cdb);
 
 bool isEmptyPath(const char* path) { return path == nullptr || path[0] == '\0'; }
 
-constexpr uint32_t kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 constexpr int kSharingRetries = 10;
 constexpr uint32_t kSharingRetryMs = 100;
 
@@ -52,13 +52,13 @@ public:
         if (io_ == nullptr || isEmptyPath(path)) return;
         handle_ = io_->open(path, access, share);
         for (int retry = 1; handle_ == kInvalidDevice && share == ShareNone &&
-                            io_->lastError() == kErrorSharingViolation && retry <= kSharingRetries;
+                            io_->lastError() == kErrSharingViolation && retry <= kSharingRetries;
              ++retry) {
             DbgPrintf("%s(): %s is held by another program (error %u, %s), open tried again in "
                       "%u ms (%d of %d)\r\n",
                       caller != nullptr ? caller : "CreateFile", path,
-                      static_cast<unsigned>(kErrorSharingViolation),
-                      io_->errorText(kErrorSharingViolation).c_str(),
+                      static_cast<unsigned>(kErrSharingViolation),
+                      io_->errorText(kErrSharingViolation).c_str(),
                       static_cast<unsigned>(kSharingRetryMs), retry, kSharingRetries);
             if (Clock* clock = platform().clock) clock->sleep(kSharingRetryMs);
             handle_ = io_->open(path, access, share);

@@ -152,17 +152,9 @@ int32_t ProfileParseInt(const std::string& text) {
     // Wraps on overflow like the system function; never undefined.
     uint32_t v = 0;
     for (; i < text.size(); ++i) {
-        const char ch = text[i];
-        uint32_t d;
-        if (ch >= '0' && ch <= '9')
-            d = static_cast<uint32_t>(ch - '0');
-        else if (base == 16 && ch >= 'a' && ch <= 'f')
-            d = static_cast<uint32_t>(ch - 'a' + 10);
-        else if (base == 16 && ch >= 'A' && ch <= 'F')
-            d = static_cast<uint32_t>(ch - 'A' + 10);
-        else
-            break;
-        v = v * base + d;
+        const int digit = HexDigitValue(text[i]);
+        if (digit < 0 || static_cast<uint32_t>(digit) >= base) break;
+        v = v * base + static_cast<uint32_t>(digit);
     }
     if (negative) v = 0u - v;
     return static_cast<int32_t>(v);

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/DeviceIoctl.h"
+#include "platform/WinErrorCodes.h"
 #include "platform/TraceCodec.h"
 #include "platform/Ascii.h"
 #include "platform/BinaryFile.h"
@@ -17,8 +18,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr uint32_t kErrNotInTrace = 50;  // ERROR_NOT_SUPPORTED: the trace holds no answer
-constexpr uint32_t kErrFileNotFound = 2;
+constexpr uint32_t kErrNotInTrace = kErrNotSupported;  // the trace holds no answer
 constexpr std::size_t kMaxData = std::size_t{1} << 17;  // more than any one transfer
 constexpr std::size_t kMaxPaths = 4096;
 constexpr std::size_t kMaxText = 4096;
@@ -64,7 +64,7 @@ public:
         if (!j_.contains(key) || !ok()) return;
         if (s.size() % 2 != 0 || (exact != 0 && s.size() != 2 * exact)) return fail(key, "has the wrong length");
         for (std::size_t i = 0; i < s.size(); i += 2) {
-            const int hi = nibble(s[i]), lo = nibble(s[i + 1]);
+            const int hi = HexDigitValue(s[i]), lo = HexDigitValue(s[i + 1]);
             if (hi < 0 || lo < 0) return fail(key, "is not hexadecimal");
             const auto byte = static_cast<uint8_t>((hi << 4) | lo);
             if (grow != nullptr) {
@@ -105,12 +105,6 @@ public:
     }
 
 private:
-    static int nibble(char ch) {
-        if (ch >= '0' && ch <= '9') return ch - '0';
-        if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-        if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-        return -1;
-    }
     static int sextet(char ch) {
         if (ch >= 'A' && ch <= 'Z') return ch - 'A';
         if (ch >= 'a' && ch <= 'z') return ch - 'a' + 26;
@@ -365,7 +359,7 @@ struct TraceReplay::Devices final : DeviceIo {
         if (bytesReturned != nullptr) *bytesReturned = 0;
         const auto it = open_.find(h);
         if (it == open_.end()) {
-            lastError_ = 6;  // ERROR_INVALID_HANDLE
+            lastError_ = kErrInvalidHandle;
             return false;
         }
         sim::SimCall request;

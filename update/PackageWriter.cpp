@@ -217,22 +217,6 @@ bool MakeSyntheticImage(const SyntheticImageSpec& setup, std::vector<uint8_t>& i
     return true;
 }
 
-bool ParseWwn(const std::string& hex16, std::array<uint16_t, 4>& wwn) {
-    if (hex16.size() != 16) return false;
-    std::array<uint16_t, 4> words{};
-    for (size_t i = 0; i < 16; ++i) {
-        const char c = hex16[i];
-        int v = -1;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        if (v < 0) return false;
-        words[i / 4] = static_cast<uint16_t>((words[i / 4] << 4) | v);
-    }
-    wwn = words;
-    return true;
-}
-
 bool InspectPackage(const std::string& path, PackageInspection& result, std::string& error) {
     error.clear();
     result = PackageInspection{};

@@ -55,9 +55,6 @@ struct SyntheticImageSpec {
 bool MakeSyntheticImage(const SyntheticImageSpec& setup, std::vector<uint8_t>& image,
                         std::string& error);
 
-// Parses 16 hexadecimal digits into four words, first word from the first four digits.
-bool ParseWwn(const std::string& hex16, std::array<uint16_t, 4>& wwn);
-
 struct SlotInspection {
     int index = 0;
     uint32_t length = 0;

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "QXLib/DbgLog.h"
+#include "platform/Ascii.h"
 #include "platform/linux/LinuxPaths.h"
 
 namespace qx::linuxos {
@@ -569,7 +570,7 @@ PowerSource LinuxSystem::powerSource() {
 }
 
 std::optional<std::string> LinuxSystem::volumeNode(char letter) {
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    letter = UpperAscii(letter);
     for (const MountedVolume& v : volumes()) {
         if (v.letter == letter) return v.device;
     }

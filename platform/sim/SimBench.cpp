@@ -14,6 +14,7 @@
 #include "platform/Ascii.h"
 #include "platform/BinaryFile.h"
 #include "platform/DeviceIoctl.h"
+#include "platform/WinErrorCodes.h"
 #include "platform/sim/Sha256.h"
 #include "platform/sim/SimDrive.h"
 #include "platform/sim/SimProfile.h"
@@ -23,21 +24,9 @@ namespace qx::sim {
 
 namespace {
 
-// System error codes the bench reports (GetLastError values).
-constexpr uint32_t kErrInvalidFunction = 1;
-constexpr uint32_t kErrFileNotFound = 2;
-constexpr uint32_t kErrAccessDenied = 5;
-constexpr uint32_t kErrInvalidHandle = 6;
-constexpr uint32_t kErrSharingViolation = 32;
-constexpr uint32_t kErrInvalidParameter = 87;
-constexpr uint32_t kErrSemTimeout = 121;
-constexpr uint32_t kErrInsufficientBuffer = 122;
-constexpr uint32_t kErrIoDevice = 1117;
-
 constexpr size_t kMaxRecordedCalls = size_t{1} << 20;
 constexpr size_t kMaxDebugLines = 100000;
 
-char upperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string hexByte(uint8_t b) {
     static const char* d = "0123456789abcdef";
@@ -338,7 +327,7 @@ struct SimBench::Impl::System final : SystemInfoSource {
     uint32_t logicalDrives() override {
         uint32_t mask = 0;
         const auto add = [&mask](char c) {
-            c = upperLetter(c);
+            c = UpperAscii(c);
             if (c >= 'A' && c <= 'Z') mask |= 1u << (c - 'A');
         };
         for (const auto& d : b.setup.disks) {
@@ -348,7 +337,7 @@ struct SimBench::Impl::System final : SystemInfoSource {
         return mask;
     }
     std::string windowsDirectory() override {
-        const char c = upperLetter(b.setup.systemLetter);
+        const char c = UpperAscii(b.setup.systemLetter);
         if (c < 'A' || c > 'Z') return {};
         return std::string(1, c) + ":\\WINDOWS";
     }
@@ -502,10 +491,10 @@ DeviceHandle SimBench::Impl::open(const char* path, uint32_t access, uint32_t sh
     if (h.disk < 0) {
         // A volume: "\\.\X:".
         if (p.size() == 6 && p.substr(0, 4) == "\\\\.\\" && p[5] == ':') {
-            const char letter = upperLetter(p[4]);
-            bool known = upperLetter(setup.systemLetter) == letter;
+            const char letter = UpperAscii(p[4]);
+            bool known = UpperAscii(setup.systemLetter) == letter;
             for (const auto& d : setup.disks) {
-                for (char v : d.volumes) known = known || upperLetter(v) == letter;
+                for (char v : d.volumes) known = known || UpperAscii(v) == letter;
             }
             if (known) h.volume = letter;
         }
@@ -858,10 +847,10 @@ bool SimBench::Impl::volumeControl(const Handle& h, SimCall& c, uint32_t code) {
     c.direction = "none";
     if (h.volume == 0) return failCall(c, kErrInvalidFunction);
     if (code != kFsctlLockVolume) return true;
-    if (upperLetter(setup.systemLetter) == h.volume) return failCall(c, kErrAccessDenied);
+    if (UpperAscii(setup.systemLetter) == h.volume) return failCall(c, kErrAccessDenied);
     for (const auto& d : setup.disks) {
         for (const char v : d.busyVolumes) {
-            if (upperLetter(v) == h.volume) return failCall(c, kErrAccessDenied);
+            if (UpperAscii(v) == h.volume) return failCall(c, kErrAccessDenied);
         }
     }
     return true;
@@ -890,7 +879,7 @@ bool SimBench::Impl::deviceNumber(const Handle& h, SimCall& c, void* out, uint32
         for (size_t d = 0; d < setup.disks.size(); ++d) {
             const auto& v = setup.disks[d].volumes;
             for (size_t k = 0; k < v.size(); ++k) {
-                if (upperLetter(v[k]) == h.volume) {
+                if (UpperAscii(v[k]) == h.volume) {
                     n.DeviceNumber = static_cast<uint32_t>(d);
                     n.PartitionNumber = static_cast<uint32_t>(k + 1);
                     d = setup.disks.size() - 1;

@@ -53,11 +53,7 @@ bool parseNumber(const std::string& s, uint64_t max, uint64_t& out, int base = 0
     if (i >= s.size()) return false;
     uint64_t v = 0;
     for (; i < s.size(); ++i) {
-        const char c = s[i];
-        int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        const int d = HexDigitValue(s[i]);
         if (d < 0 || d >= b) return false;
         if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(b)) return false;
         v = v * static_cast<uint64_t>(b) + static_cast<uint64_t>(d);
@@ -191,7 +187,7 @@ private:
             if (v.size() != 1 || !std::isalpha(static_cast<unsigned char>(v[0]))) {
                 return fail(n, "system-letter must be one letter");
             }
-            spec_.systemLetter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+            spec_.systemLetter = UpperAscii(v[0]);
         } else if (key == "enumeration") {
             const std::string l = LowerAscii(v);
             if (l != "ok" && l != "fails") return fail(n, "enumeration must be ok or fails");
@@ -426,7 +422,7 @@ private:
                 if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
                     return fail(n, key + " must be drive letters");
                 }
-                const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+                const char c = UpperAscii(letter[0]);
                 if (std::find(list.begin(), list.end(), c) != list.end()) {
                     return fail(n, std::string("volume ") + c + " listed twice");
                 }

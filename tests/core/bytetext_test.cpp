@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/Ascii.h"
 #include "platform/AtaString.h"
@@ -58,6 +59,21 @@ TEST(Ascii, EqualNoCase) {
     EXPECT_FALSE(EqualNoCaseAscii("Key", "Keys"));
     EXPECT_FALSE(EqualNoCaseAscii("\xC3\x84", "\xC3\xA4"));  // Ä and ä: not ASCII, not folded
     EXPECT_FALSE(EqualNoCaseAscii("a", "@"));
+}
+
+TEST(Ascii, UpperFoldsOnlyAToZ) {
+    // '`' and '{' stand just outside a to z; a Latin-1 letter stays, whatever the locale.
+    const std::pair<char, char> cases[] = {{'a', 'A'}, {'z', 'Z'}, {'`', '`'}, {'{', '{'}, {'Q', 'Q'}, {'\xE4', '\xE4'}};
+    for (const auto& [in, out] : cases) EXPECT_EQ(UpperAscii(in), out) << int(in);
+}
+
+TEST(Ascii, HexDigitsOfEitherCase) {
+    const std::string digits = "0123456789abcdef";
+    for (int v = 0; v < 16; ++v) {
+        EXPECT_EQ(HexDigitValue(digits[static_cast<size_t>(v)]), v);
+        EXPECT_EQ(HexDigitValue(UpperAscii(digits[static_cast<size_t>(v)])), v);
+    }
+    for (const char c : {'/', ':', '@', 'G', '`', 'g', 'x', ' ', '\0', '\xB0'}) EXPECT_EQ(HexDigitValue(c), -1) << int(c);
 }
 
 TEST(AtaString, SwapLeavesAnOddLastByte) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "QXLib/MicroCode.h"
 #include "support/ProcedureBench.h"
 #include "update/PackageWriter.h"
 

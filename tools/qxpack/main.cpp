@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "QXLib/MicroCode.h"
 #include "update/PackageWriter.h"
 
 namespace {
